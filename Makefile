@@ -1,0 +1,43 @@
+# Two entry points for a fresh Debian 12 machine:
+#   make run   installs what is missing, builds, starts the window
+#   make test  installs what is missing, builds, runs every test through CTest
+# Under CI=true `make test` also builds and runs the suite with the sanitizers.
+
+BUILD_DIR    ?= build
+SAN_DIR      ?= build-sanitize
+JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS  ?=
+
+# Debian packages the build, the tests and the demux tool need.
+PACKAGES := build-essential cmake pkg-config \
+            qt6-base-dev libgl-dev \
+            libgtest-dev libgmock-dev \
+            libavformat-dev libavcodec-dev libavutil-dev libswscale-dev \
+            ffmpeg mkvtoolnix \
+            fonts-arphic-uming
+
+.PHONY: run test build deps sanitize-test clean
+
+run: build
+	./$(BUILD_DIR)/bin/tcdemux
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+ifeq ($(CI),true)
+	$(MAKE) sanitize-test
+endif
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+sanitize-test: deps
+	cmake -S . -B $(SAN_DIR) -DTCDEMUX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+	cmake --build $(SAN_DIR) -j $(JOBS)
+	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
+
+deps:
+	@./scripts/install-deps.sh $(PACKAGES)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SAN_DIR)

@@ -1,0 +1,74 @@
+#include "app/app_window.h"
+
+#include "text/utf8.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QIcon>
+
+// The icons are compiled into a static library; make sure the linker keeps them.
+static void InitIconResources() { Q_INIT_RESOURCE(tcdemux); }
+
+namespace tcdemux {
+
+AppWindow::AppWindow(QtPlatform& platform) : platform_(platform), form_(platform, window_.Controls()) { Wire(); }
+
+bool AppWindow::Start() {
+    Guarded([this] { form_.Form_Load(); });
+    if (failed_) return false;
+    window_.show();
+    return true;
+}
+
+void AppWindow::Guarded(const std::function<void()>& handler) {
+    if (failed_) return;
+    try {
+        handler();
+        return;
+    } catch (const std::exception& error) {
+        failed_ = true;
+        platform_.ShowFatalError(TextTools::FromUtf8(error.what()));
+    } catch (...) {
+        failed_ = true;
+        platform_.ShowFatalError(u"Unexpected error");
+    }
+    QCoreApplication::exit(EXIT_FAILURE);
+}
+
+void AppWindow::Wire() {
+    QObject::connect(window_.CommandOpenMKVfile, &QPushButton::clicked, &window_,
+                     [this] { Guarded([this] { form_.CommandOpenMKVfile_Click(); }); });
+    QObject::connect(window_.CommandDemux, &QPushButton::clicked, &window_,
+                     [this] { Guarded([this] { form_.CommandDemux_Click(); }); });
+    QObject::connect(window_.CommandExit, &QPushButton::clicked, &window_,
+                     [this] { Guarded([this] { form_.CommandExit_Click(); }); });
+    QObject::connect(&window_, &Form1Window::textBoxClicked, &window_, [this](QLineEdit* box) {
+        Guarded([this, box] {
+            if (box == window_.Text_Video) form_.Text_Video_Click();
+            if (box == window_.Text_VFRTimeCode) form_.Text_VFRTimeCode_Click();
+        });
+    });
+    QObject::connect(&window_, &Form1Window::textBoxLostFocus, &window_, [this](QLineEdit* box) {
+        Guarded([this, box] {
+            if (box == window_.Text_Video) form_.Text_Video_LostFocus();
+            if (box == window_.Text_VFRTimeCode) form_.Text_VFRTimeCode_LostFocus();
+        });
+    });
+}
+
+void ConfigureApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("tcdemux"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    InitIconResources();
+    QIcon icon;
+    for (const char* size : {"16", "32"}) icon.addFile(QStringLiteral(":/icons/tcdemux-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
+    // Where the Ming-style face the button names is missing, use an installed
+    // Traditional-Chinese Ming face instead.
+    QFont::insertSubstitutions(QStringLiteral("新細明體"),
+                               {QStringLiteral("PMingLiU"), QStringLiteral("AR PL UMing TW"),
+                                QStringLiteral("AR PL UMing HK"), QStringLiteral("AR PL New Sung"),
+                                QStringLiteral("Noto Serif CJK TC")});
+}
+
+} // namespace tcdemux

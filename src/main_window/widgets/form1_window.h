@@ -1,0 +1,89 @@
+#pragma once
+// The window itself: its controls at their design positions, the bracket of
+// four lines, and the events the handlers need (a mouse click into an output
+// box, an output box losing the focus, the buttons' clicks).
+
+#include "main_window/controls.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+namespace tcdemux {
+
+// A QLineEdit as the handlers see a text box.
+class LineEditTextBox : public TextBox {
+public:
+    explicit LineEditTextBox(QLineEdit& edit) : edit_(edit) {}
+    std::u16string Text() const override;
+    void SetText(const std::u16string& text) override;
+
+private:
+    QLineEdit& edit_;
+};
+
+class PushButtonControl : public Button {
+public:
+    explicit PushButtonControl(QPushButton& button) : button_(button) {}
+    bool Enabled() const override;
+    void SetEnabled(bool enabled) override;
+
+private:
+    QPushButton& button_;
+};
+
+// A button whose keyboard accelerator takes the focus before it clicks, as
+// a mouse click does, so that the box being left is done with first.
+class AcceleratedButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    bool event(QEvent* event) override;
+};
+
+class Form1Window : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1Window(QWidget* parent = nullptr);
+    ~Form1Window() override;
+
+    QLineEdit* Text_mkv;
+    QPushButton* CommandOpenMKVfile;
+    QLineEdit* Text_Video;
+    QLineEdit* Text_VFRTimeCode;
+    QPushButton* CommandDemux;
+    QLineEdit* Text_path;
+    QPushButton* CommandExit;
+
+    // The controls for Form1's handlers; valid as long as the window lives.
+    Form1Controls Controls();
+
+    // The bracket joining the output boxes to "&Demux", in pixels.
+    struct Line {
+        QPoint from;
+        QPoint to;
+    };
+    static const std::array<Line, 4>& Lines();
+
+signals:
+    void textBoxClicked(QLineEdit* box);
+    void textBoxLostFocus(QLineEdit* box);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QLineEdit* AddTextBox(const QRect& geometry);
+    QPushButton* AddButton(const QString& caption, const QRect& geometry);
+
+    std::unique_ptr<LineEditTextBox> textMkv_, textVideo_, textTimecodes_, textPath_;
+    std::unique_ptr<PushButtonControl> openButton_, demuxButton_, exitButton_;
+};
+
+} // namespace tcdemux

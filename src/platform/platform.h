@@ -1,0 +1,60 @@
+#pragma once
+// What the window's logic needs of the platform. The Qt implementation lives
+// in platform/qt; tests use a fake that records calls and can be told to fail.
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tcdemux {
+
+// A platform operation that failed; the text says what and why.
+class PlatformError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The settings of one use of the open-file dialog.
+struct OpenFileRequest {
+    std::u16string title;
+    // One entry: what the list shows, and the wildcard it matches.
+    std::u16string filterLabel;
+    std::u16string filterPattern;
+    // The file the dialog opens preselected; empty for none.
+    std::u16string initialFile;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // The folder of the running executable, without a trailing separator
+    // (except at the file-system root). Asked anew each time.
+    virtual std::u16string ProgramFolder() = 0;
+
+    // The separator between folder and name on this platform ("/" or "\").
+    virtual char16_t PathSeparator() const = 0;
+
+    // Whether an ordinary file (not a folder) exists at the path.
+    virtual bool IsOrdinaryFile(const std::u16string& path) = 0;
+
+    // A modal message with only an OK button, no icon and the application's
+    // name as its caption; returns when the user closes it.
+    virtual void MessageBox(const std::u16string& text) = 0;
+
+    // Shows the modal open-file dialog. Returns the confirmed file's full path,
+    // or nothing when the user cancels. After a confirmed choice the process's
+    // current directory is the chosen file's folder.
+    virtual std::optional<std::u16string> ShowOpenFile(const OpenFileRequest& request) = 0;
+
+    // Starts the program with the arguments as a list (each reaches it
+    // exactly as given), detached, in the current directory, with its window
+    // (if any) minimized. Throws PlatformError when it cannot be started.
+    virtual void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) = 0;
+
+    // Ends the program at once.
+    virtual void Quit() = 0;
+};
+
+} // namespace tcdemux

@@ -1,0 +1,104 @@
+#include "platform/qt/qt_platform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace tcdemux {
+
+namespace {
+
+QString ToQString(const std::u16string& text) { return QString::fromStdU16String(text); }
+
+// Why a start failed, in plain words: the usual causes first, then Qt's own text.
+QString StartFailureReason(const QString& program, const QString& qtReason) {
+    const QFileInfo info(program);
+    if (!info.exists()) return QStringLiteral("the file does not exist");
+    if (info.isDir()) return QStringLiteral("it is a folder, not a program");
+    if (!info.isExecutable()) return QStringLiteral("the file is not executable");
+    return qtReason;
+}
+
+} // namespace
+
+std::u16string QtPlatform::ProgramFolder() {
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdU16String();
+}
+
+char16_t QtPlatform::PathSeparator() const { return QDir::separator().unicode(); }
+
+bool QtPlatform::IsOrdinaryFile(const std::u16string& path) {
+    const QFileInfo info(ToQString(path));
+#ifdef Q_OS_WIN
+    // Hidden and system files do not count as present.
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        return false;
+#endif
+    return info.isFile();
+}
+
+QWidget* QtPlatform::DialogParent() { return QApplication::activeWindow(); }
+
+void QtPlatform::MessageBox(const std::u16string& text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), ToQString(text), QMessageBox::Ok,
+                    DialogParent());
+    box.exec();
+}
+
+void QtPlatform::ShowFatalError(const std::u16string& text) {
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), ToQString(text), QMessageBox::Ok,
+                    DialogParent());
+    box.exec();
+}
+
+std::optional<std::u16string> QtPlatform::ShowOpenFile(const OpenFileRequest& request) {
+    QFileDialog dialog(DialogParent(), ToQString(request.title));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Qt reads the wildcard from the parentheses that end the label.
+    dialog.setNameFilter(ToQString(request.filterLabel));
+    if (request.initialFile.empty()) {
+        dialog.setDirectory(QDir::currentPath());
+    } else {
+        const QFileInfo initial(ToQString(request.initialFile));
+        dialog.setDirectory(initial.absolutePath());
+        dialog.selectFile(initial.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+
+    const QFileInfo chosen(dialog.selectedFiles().constFirst());
+    // The tool resolves bare output names against the current directory,
+    // which therefore follows the chosen file.
+    QDir::setCurrent(chosen.absolutePath());
+    return QDir::toNativeSeparators(chosen.absoluteFilePath()).toStdU16String();
+}
+
+void QtPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) {
+    QProcess process;
+    process.setProgram(ToQString(program));
+    QStringList list;
+    for (const auto& argument : arguments) list << ToQString(argument);
+    process.setArguments(list);
+    process.setWorkingDirectory(QDir::currentPath());
+#ifdef Q_OS_WIN
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* args) {
+        args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
+        args->startupInfo->wShowWindow = SW_SHOWMINIMIZED;
+    });
+#endif
+    if (!process.startDetached())
+        throw PlatformError(StartFailureReason(process.program(), process.errorString()).toStdString());
+}
+
+void QtPlatform::Quit() { QCoreApplication::exit(0); }
+
+} // namespace tcdemux

@@ -1,0 +1,141 @@
+#pragma once
+// In-memory controls and a platform that records every call and can be told
+// to fail, so the window's handlers run without a window system.
+
+#include "main_window/main_window.h"
+
+#include <deque>
+#include <set>
+#include <stdexcept>
+#include <variant>
+
+namespace tcdemux::testing {
+
+class FakeTextBox : public TextBox {
+public:
+    explicit FakeTextBox(std::u16string text = {}) : text_(std::move(text)) {}
+    std::u16string Text() const override { return text_; }
+    void SetText(const std::u16string& text) override {
+        if (failOnSet) throw std::runtime_error("cannot set text");
+        text_ = text;
+        ++assignments;
+    }
+    // What the user types: not an assignment by the handlers.
+    void Type(const std::u16string& text) { text_ = text; }
+
+    bool failOnSet = false;
+    int assignments = 0;
+
+private:
+    std::u16string text_;
+};
+
+class FakeButton : public Button {
+public:
+    explicit FakeButton(bool enabled) : enabled_(enabled) {}
+    bool Enabled() const override { return enabled_; }
+    void SetEnabled(bool enabled) override { enabled_ = enabled; }
+
+private:
+    bool enabled_;
+};
+
+struct StartCall {
+    std::u16string program;
+    std::vector<std::u16string> arguments;
+};
+
+class FakePlatform : public Platform {
+public:
+    // What the next dialog does: confirm a path, cancel, or fail.
+    struct Cancel {};
+    struct Fail {};
+    using DialogOutcome = std::variant<std::u16string, Cancel, Fail>;
+
+    std::u16string ProgramFolder() override {
+        ++programFolderQueries;
+        return programFolder;
+    }
+    char16_t PathSeparator() const override { return separator; }
+    bool IsOrdinaryFile(const std::u16string& path) override {
+        fileQueries.push_back(path);
+        return files.count(path) > 0;
+    }
+    void MessageBox(const std::u16string& text) override { messages.push_back(text); }
+    std::optional<std::u16string> ShowOpenFile(const OpenFileRequest& request) override {
+        dialogs.push_back(request);
+        if (outcomes.empty()) throw std::logic_error("test set no dialog outcome");
+        const DialogOutcome outcome = outcomes.front();
+        outcomes.pop_front();
+        if (std::holds_alternative<Fail>(outcome)) throw PlatformError("dialog failed");
+        if (std::holds_alternative<Cancel>(outcome)) return std::nullopt;
+        return std::get<std::u16string>(outcome);
+    }
+    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) override {
+        if (!startFailure.empty()) throw PlatformError(startFailure);
+        starts.push_back({program, arguments});
+    }
+    void Quit() override { ++quits; }
+
+    std::u16string programFolder = u"/opt/tcdemux";
+    char16_t separator = u'/';
+    std::set<std::u16string> files{u"/opt/tcdemux/mp.exe"};
+    std::deque<DialogOutcome> outcomes;
+    std::string startFailure;
+
+    int programFolderQueries = 0;
+    std::vector<std::u16string> fileQueries;
+    std::vector<std::u16string> messages;
+    std::vector<OpenFileRequest> dialogs;
+    std::vector<StartCall> starts;
+    int quits = 0;
+};
+
+// The window as designed: the design-time texts, "&Demux" disabled.
+struct FakeWindow {
+    FakeTextBox Text_mkv{u"欲分解的MKV文件，請按->"};
+    FakeButton CommandOpenMKVfile{true};
+    FakeTextBox Text_Video{u"Output AVI file name"};
+    FakeTextBox Text_VFRTimeCode{u"Output timecodes file name"};
+    FakeButton CommandDemux{false};
+    FakeTextBox Text_path{u"路徑"};
+    FakeButton CommandExit{true};
+
+    Form1Controls Controls() {
+        return {Text_mkv, CommandOpenMKVfile, Text_Video, Text_VFRTimeCode, CommandDemux, Text_path, CommandExit};
+    }
+};
+
+} // namespace tcdemux::testing
+
+#include <clocale>
+#include <gtest/gtest.h>
+
+namespace tcdemux::testing {
+
+// A window with its handlers on the fake platform, in a UTF-8 process locale
+// (the prompts then come back from the code-page round trip unchanged).
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr); }
+    void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
+
+    // Load, then forget what it did to the platform so a test sees only its own calls.
+    void Load() {
+        form.Form_Load();
+        platform.messages.clear();
+        platform.fileQueries.clear();
+    }
+
+    // Confirms `path` in the next dialog and runs the source button's handler.
+    void Choose(const std::u16string& path) {
+        platform.outcomes.push_back(path);
+        form.CommandOpenMKVfile_Click();
+    }
+
+    FakePlatform platform;
+    FakeWindow window;
+    Form1 form{platform, window.Controls()};
+};
+
+} // namespace tcdemux::testing

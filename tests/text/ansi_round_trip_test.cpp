@@ -1,0 +1,76 @@
+#include "text/text_tools.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+using TextTools::AnsiRoundTrip;
+
+namespace {
+
+const std::u16string kPath = u"路徑";
+const std::u16string kMkvPrompt = u"欲分解的MKV文件，請按->";
+const std::u16string kVideoPrompt = u"Output AVI file name";
+
+struct RoundTripCase {
+    const char* charset;
+    std::u16string text;
+    std::u16string expected;
+};
+
+class AnsiRoundTripTable : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(AnsiRoundTripTable, ComesBackAsTheCharacterSetAllows) {
+    const RoundTripCase& c = GetParam();
+    EXPECT_EQ(AnsiRoundTrip(c.text, c.charset), c.expected) << c.charset;
+}
+
+INSTANTIATE_TEST_SUITE_P(Charsets, AnsiRoundTripTable, ::testing::Values(
+    RoundTripCase{"UTF-8", kPath, kPath},
+    RoundTripCase{"UTF-8", kMkvPrompt, kMkvPrompt},
+    RoundTripCase{"UTF-8", u"😀 é", u"😀 é"},
+    RoundTripCase{"BIG5", kPath, kPath},
+    RoundTripCase{"BIG5", kMkvPrompt, kMkvPrompt},
+    RoundTripCase{"CP950", kMkvPrompt, kMkvPrompt},
+    RoundTripCase{"CP950", kVideoPrompt, kVideoPrompt},
+    RoundTripCase{"ASCII", kVideoPrompt, kVideoPrompt},
+    RoundTripCase{"ASCII", kPath, u"??"},
+    // Written in two pieces so "??-" is not read as a trigraph.
+    RoundTripCase{"ASCII", kMkvPrompt, u"????MKV?????" u"->"},
+    // A character outside the basic plane is one character, so one "?".
+    RoundTripCase{"BIG5", u"a😀b", u"a?b"},
+    // A lone surrogate is no character at all; it must not stop the conversion.
+    RoundTripCase{"UTF-8", std::u16string{u'x', char16_t(0xD800), u'y'}, u"x?y"},
+    RoundTripCase{"UTF-8", u"", u""},
+    RoundTripCase{"BIG5", u"", u""},
+    RoundTripCase{"ASCII", u"", u""}));
+
+TEST(AnsiRoundTrip, LongTextsConvertWhole) {
+    std::u16string text;
+    for (int i = 0; i < 5000; ++i) text += kMkvPrompt;
+    EXPECT_EQ(AnsiRoundTrip(text, "BIG5"), text);
+}
+
+TEST(AnsiRoundTrip, UnknownCharacterSetIsRefused) {
+    EXPECT_THROW(AnsiRoundTrip(kPath, "NO-SUCH-CHARSET"), std::invalid_argument);
+}
+
+// Without a charset the round trip follows the process locale.
+class ProcessLocale : public ::testing::Test {
+protected:
+    void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
+};
+
+TEST_F(ProcessLocale, Utf8LocaleKeepsTheChinesePrompts) {
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    EXPECT_EQ(AnsiRoundTrip(kMkvPrompt), kMkvPrompt);
+}
+
+TEST_F(ProcessLocale, AsciiLocaleSubstitutesThem) {
+    ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
+    EXPECT_EQ(AnsiRoundTrip(kPath), u"??");
+    EXPECT_EQ(AnsiRoundTrip(kVideoPrompt), kVideoPrompt);
+}
+
+} // namespace

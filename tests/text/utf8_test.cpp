@@ -1,0 +1,36 @@
+#include "text/utf8.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Utf8Case {
+    std::string utf8;
+    std::u16string utf16;
+};
+
+class Utf8Table : public ::testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8Table, DecodesToTheExpectedUnits) { EXPECT_EQ(TextTools::FromUtf8(GetParam().utf8), GetParam().utf16); }
+
+INSTANTIATE_TEST_SUITE_P(Decoding, Utf8Table, ::testing::Values(
+    Utf8Case{"", u""},
+    Utf8Case{"plain", u"plain"},
+    Utf8Case{"\xe8\xb7\xaf\xe5\xbe\x91", u"路徑"},
+    Utf8Case{"\xf0\x9f\x98\x80", u"😀"},
+    // Malformed input: each bad byte becomes one replacement character.
+    Utf8Case{"a\xffz", u"a\uFFFDz"},
+    Utf8Case{"\xe8\xb7", u"\uFFFD\uFFFD"},
+    Utf8Case{"\xc0\xaf", u"\uFFFD\uFFFD"},           // overlong "/"
+    Utf8Case{"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"})); // encoded surrogate
+
+TEST(Utf8, RoundTripsEveryPlane) {
+    const std::u16string text = u"A é 路 😀 \uFFFF";
+    EXPECT_EQ(TextTools::FromUtf8(TextTools::ToUtf8(text)), text);
+}
+
+TEST(Utf8, LoneSurrogateEncodesAsReplacement) {
+    EXPECT_EQ(TextTools::ToUtf8(std::u16string{char16_t(0xDC00)}), "\xef\xbf\xbd");
+}
+
+} // namespace

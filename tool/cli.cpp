@@ -1,0 +1,55 @@
+#include "cli.hpp"
+
+namespace mp {
+
+Command parse_command_line(std::span<const std::string_view> args)
+{
+    Command cmd;
+    if (args.size() == 3) {
+        cmd.kind = Command::Kind::Run;
+        cmd.source = std::string(args[0]);
+        cmd.avi = std::string(args[1]);
+        cmd.timecodes = std::string(args[2]);
+        // An empty name cannot be a file; treat it as a usage error rather
+        // than letting it resolve to the current folder.
+        if (cmd.source.empty() || cmd.avi.empty() || cmd.timecodes.empty())
+            cmd.kind = Command::Kind::Usage;
+    } else if (args.size() == 1 && args[0] == "--help") {
+        cmd.kind = Command::Kind::Help;
+    } else if (args.size() == 1 && args[0] == "--version") {
+        cmd.kind = Command::Kind::Version;
+    }
+    return cmd;
+}
+
+std::string usage_line()
+{
+    return "usage: mp.exe SOURCE.mkv OUTPUT.avi OUTPUT_TIMECODES.txt  (or --help, --version)";
+}
+
+std::string help_text()
+{
+    return "usage: mp.exe SOURCE OUTPUT_AVI OUTPUT_TIMECODES\n"
+           "\n"
+           "Copies the first video track of the Matroska or WebM file SOURCE,\n"
+           "without re-encoding, into the AVI file OUTPUT_AVI (one AVI frame per\n"
+           "stored frame, at the track's average frame rate), and writes each\n"
+           "frame's real presentation time to OUTPUT_TIMECODES in timecode\n"
+           "format v2 (milliseconds, one line per frame, plus the end time).\n"
+           "\n"
+           "Both outputs are written completely or not at all; existing files\n"
+           "are only replaced when the whole job succeeded.\n"
+           "\n"
+           "Exit status: 0 success, 1 finished with warnings (e.g. the source\n"
+           "was cut off; the frames before the damage are kept), 2 error.\n"
+           "\n"
+           "  --help     show this text\n"
+           "  --version  show the version\n";
+}
+
+std::string version_text()
+{
+    return std::string("mp.exe ") + MP_VERSION + "\n";
+}
+
+}  // namespace mp

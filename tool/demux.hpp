@@ -1,0 +1,47 @@
+// The demux job: Matroska/WebM video track -> AVI file + timecode v2 file.
+#pragma once
+
+#include "timecodes.hpp"
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+namespace mp {
+
+class Progress;
+
+struct DemuxJob {
+    std::filesystem::path source;
+    std::filesystem::path avi;
+    std::filesystem::path timecodes;
+};
+
+struct DemuxResult {
+    int64_t frames = 0;
+    Rational nominal_rate;        // frames per second written in the AVI header
+    double average_rate = 0;      // frames / (end of last frame - first timestamp)
+    std::optional<std::string> damage;  // set when the source was cut off or damaged
+};
+
+// Runs the whole job. Throws Error (or Interrupted) on failure, in which case
+// no output file was created or changed. When the source turns out to be cut
+// off or damaged part-way, the frames read before that are written and the
+// result's `damage` says what happened.
+DemuxResult run_demux(const DemuxJob& job, Progress& progress);
+
+// The AVI FourCC for a track: HEVC gets "HEVC"; a track stored in VfW mode
+// keeps its own FourCC when AVI knows it for that codec; otherwise the usual
+// FourCC for the codec. 0 when AVI has no FourCC for the codec.
+uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag);
+
+// The summary line printed at the end of a successful run.
+std::string summary_line(const DemuxJob& job, const DemuxResult& result);
+
+}  // namespace mp

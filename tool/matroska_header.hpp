@@ -1,0 +1,39 @@
+// A small reader for the Matroska header elements libavformat does not pass
+// on exactly: the track's default frame duration in nanoseconds (libavformat
+// rounds it to the file's timestamp scale) and the codec ID that tells a
+// track stored in VfW compatibility mode from a native one.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mp {
+
+struct MatroskaTrack {
+    uint64_t number = 0;
+    uint64_t type = 0;  // 1 video, 2 audio, ...
+    std::string codec_id;
+    std::optional<uint64_t> default_duration_ns;
+};
+
+struct MatroskaHeader {
+    uint64_t timestamp_scale_ns = 1000000;
+    std::vector<MatroskaTrack> tracks;
+    // Byte offset just past the segment, when its size is declared; a file
+    // shorter than this has been cut off.
+    std::optional<uint64_t> segment_end;
+
+    const MatroskaTrack* find_track(uint64_t number) const;
+};
+
+// Reads the EBML header and the segment's Info and Tracks elements from the
+// start of `in`. Reads only the header elements (never cluster contents) and
+// at most a few MB of them, so it is cheap and bounded for any input.
+// Returns nullopt when the data is not a readable Matroska header or no
+// Tracks element is found before the first cluster that cannot be skipped.
+std::optional<MatroskaHeader> read_matroska_header(std::istream& in);
+
+}  // namespace mp

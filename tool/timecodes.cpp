@@ -1,0 +1,119 @@
+#include "timecodes.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace mp {
+
+std::string format_ms(int64_t ns)
+{
+    // Work on the magnitude as unsigned so INT64_MIN cannot overflow.
+    const bool negative = ns < 0;
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(ns) : static_cast<uint64_t>(ns);
+    const uint64_t whole = magnitude / 1000000;
+    uint64_t fraction = magnitude % 1000000;
+
+    std::string text = negative ? "-" : "";
+    text += std::to_string(whole);
+    if (fraction != 0) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%06llu", static_cast<unsigned long long>(fraction));
+        std::string decimals(digits);
+        while (!decimals.empty() && decimals.back() == '0')
+            decimals.pop_back();
+        text += "." + decimals;
+    }
+    return text;
+}
+
+std::optional<Rational> reduce_rate(Rational rate)
+{
+    if (rate.num <= 0 || rate.den <= 0)
+        return std::nullopt;
+    const int64_t g = std::gcd(rate.num, rate.den);
+    const int64_t num = rate.num / g;
+    const int64_t den = rate.den / g;
+    const long double exact = static_cast<long double>(num) / static_cast<long double>(den);
+
+    // Walk the convergents p/q of num/den.
+    int64_t p_prev = 1, q_prev = 0;  // p(-1)/q(-1)
+    int64_t p = num / den, q = 1;    // p(0)/q(0)
+    int64_t n = num % den, d = den;  // remaining fraction n/d
+    std::optional<Rational> best_small;
+    while (true) {
+        if (q <= 1001 && p > 0 && p <= INT32_MAX)
+            best_small = Rational{p, q};
+        const long double approx = static_cast<long double>(p) / static_cast<long double>(q);
+        if (p > 0 && p <= INT32_MAX && std::fabs(approx - exact) <= exact * 1e-6L)
+            return Rational{p, q};
+        if (n == 0)
+            break;
+        // Next term of the continued fraction of d/n.
+        const int64_t a = d / n;
+        const int64_t rem = d % n;
+        d = n;
+        n = rem;
+        if (q > 100000 || a > (INT64_MAX - p_prev) / std::max<int64_t>(p, 1))
+            break;
+        const int64_t p_next = a * p + p_prev;
+        const int64_t q_next = a * q + q_prev;
+        p_prev = p;
+        q_prev = q;
+        p = p_next;
+        q = q_next;
+        if (q > 100000)
+            break;
+    }
+    if (best_small)
+        return best_small;
+    // Rates below 1/1001 fps or above INT32_MAX fps: nothing sensible.
+    return std::nullopt;
+}
+
+void TimecodeList::add(const FrameTime& frame)
+{
+    if (times_.empty() || frame.ns > latest_ns_) {
+        latest_ns_ = frame.ns;
+        latest_duration_ = frame.duration_ns;
+    } else if (frame.ns == latest_ns_ && frame.duration_ns) {
+        // Equal timestamps sort by duration, so the longer one ends the list.
+        if (!latest_duration_ || *frame.duration_ns > *latest_duration_)
+            latest_duration_ = frame.duration_ns;
+    }
+    times_.push_back(frame.ns);
+}
+
+void TimecodeList::finish()
+{
+    std::sort(times_.begin(), times_.end());
+}
+
+int64_t TimecodeList::end_ns() const
+{
+    const int64_t last = times_.back();
+    if (latest_duration_)
+        return last + *latest_duration_;
+    if (times_.size() >= 2)
+        return last + (last - times_[times_.size() - 2]);
+    return last;
+}
+
+bool TimecodeList::write(std::FILE* out) const
+{
+    if (std::fputs("# timecode format v2\n", out) < 0)
+        return false;
+    for (const int64_t t : times_) {
+        const std::string line = format_ms(t) + "\n";
+        if (std::fputs(line.c_str(), out) < 0)
+            return false;
+    }
+    if (!times_.empty()) {
+        const std::string line = format_ms(end_ns()) + "\n";
+        if (std::fputs(line.c_str(), out) < 0)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace mp

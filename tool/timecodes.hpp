@@ -1,0 +1,64 @@
+// Pure logic for timestamps: millisecond formatting, the timecode v2 file,
+// and picking a small nominal frame rate.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mp {
+
+struct Rational {
+    int64_t num = 0;
+    int64_t den = 1;
+    friend bool operator==(const Rational&, const Rational&) = default;
+};
+
+// Nanoseconds as milliseconds: an integer, or up to 6 decimals without
+// trailing zeros ("1000", "1140.5", "2194.3367", "-0.5").
+std::string format_ms(int64_t ns);
+
+// A small rational close to `rate` (frames per second) for the AVI header:
+// the first continued-fraction convergent within one part in a million of
+// the exact value, so 1e9/41708333 becomes 24000/1001 and 1e9/40000000
+// becomes 25/1. If none with a denominator up to 100000 is that close (an
+// irregular average), the best one with a denominator up to 1001. Returns
+// nullopt for a rate that is zero, negative or not finite.
+std::optional<Rational> reduce_rate(Rational rate);
+
+// One frame's block timestamp and duration, both in nanoseconds; duration is
+// nullopt when the file gives none.
+struct FrameTime {
+    int64_t ns = 0;
+    std::optional<int64_t> duration_ns;
+};
+
+// Collects frame timestamps in storage order and produces the v2 file.
+// Keeps 8 bytes per frame plus the duration of the latest frame.
+class TimecodeList {
+public:
+    void add(const FrameTime& frame);
+    std::size_t size() const { return times_.size(); }
+
+    // Sorts the timestamps into display order; call once, after the last add.
+    void finish();
+    const std::vector<int64_t>& sorted() const { return times_; }
+
+    // End of the last frame in display order: its timestamp plus its duration,
+    // or plus the last frame interval when it has none (plus 0 for a single
+    // frame without a duration). Only valid after finish() with size() > 0.
+    int64_t end_ns() const;
+
+    // Writes "# timecode format v2", one line per frame and the end line.
+    // Returns false on a write error (errno is left set).
+    bool write(std::FILE* out) const;
+
+private:
+    std::vector<int64_t> times_;
+    int64_t latest_ns_ = 0;
+    std::optional<int64_t> latest_duration_;
+};
+
+}  // namespace mp

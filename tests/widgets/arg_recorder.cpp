@@ -1,0 +1,51 @@
+// Stands in for the demux tool in the end-to-end tests: records the current
+// directory and the arguments it was started with, so that a test can compare
+// them byte for byte with what the window should have passed.
+//
+// The record goes to a new file in the folder named by TCDEMUX_RECORD_DIR, one
+// file per run: the current directory, then each argument, each followed by
+// one NUL byte (no argument can contain NUL, so the split is exact). It is
+// written under a temporary name and then renamed, so a reader never sees a
+// partial record. TCDEMUX_RECORD_DELAY_MS, when set, delays the record, which
+// shows whether the starter waited for this program to end.
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+
+int main(int argc, char* argv[]) {
+    const char* folder = std::getenv("TCDEMUX_RECORD_DIR");
+    if (folder == nullptr || *folder == '\0') return 2;
+
+    std::error_code error;
+    const std::filesystem::path currentDirectory = std::filesystem::current_path(error);
+    if (error) return 3;
+
+    if (const char* delay = std::getenv("TCDEMUX_RECORD_DELAY_MS"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(delay)));
+
+    // Unique even for two runs started in the same instant.
+    std::random_device random;
+    const std::string unique =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+        std::to_string(random()) + "-" + std::to_string(random());
+    const std::filesystem::path partial = std::filesystem::path(folder) / (unique + ".part");
+    const std::filesystem::path record = std::filesystem::path(folder) / (unique + ".rec");
+    {
+        std::ofstream out(partial, std::ios::binary);
+        out << currentDirectory.string();
+        out.put('\0');
+        for (int i = 1; i < argc; ++i) {
+            out << argv[i];
+            out.put('\0');
+        }
+        out.flush();
+        if (!out) return 4;
+    }
+    std::filesystem::rename(partial, record, error);
+    return error ? 5 : 0;
+}

@@ -1,0 +1,360 @@
+// The window with the real Qt platform from end to end: the open-file dialog
+// (its settings, the names it proposes, the file it remembers), the launch of
+// the tool through the real detached process start, and a launch that fails.
+//
+// A small recorder program stands in for the tool: copied as mp.exe into a
+// program folder whose path has spaces and Chinese characters, it writes its
+// current directory and its arguments to a record file, which the tests
+// compare byte for byte with what the window should have passed.
+
+#include "widget_test_support.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <deque>
+#include <memory>
+
+using namespace tcdemux;
+using namespace tcdemux::test;
+
+namespace {
+
+const QString kVideoPrompt = QStringLiteral("Output AVI file name");
+const QString kTimecodesPrompt = QStringLiteral("Output timecodes file name");
+
+// What a test saw of one open-file dialog.
+struct DialogVisit {
+    QString title;
+    QStringList nameFilters;
+    QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptSave;
+    QStringList selectedFiles;
+};
+
+// The records written so far, oldest first.
+QStringList RecordFiles(const QString& folder) {
+    QStringList files;
+    for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.rec")}, QDir::Files, QDir::Time | QDir::Reversed))
+        files << info.filePath();
+    return files;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// A record as the recorder writes it: each part followed by a NUL byte.
+QByteArray Record(const QString& currentDirectory, const QStringList& arguments) {
+    QByteArray bytes = currentDirectory.toUtf8() + '\0';
+    for (const QString& argument : arguments) bytes += argument.toUtf8() + '\0';
+    return bytes;
+}
+
+// What the program folder holds under the name mp.exe when Demux is clicked.
+enum class BrokenTool { Removed, NotExecutable, Folder };
+
+} // namespace
+
+Q_DECLARE_METATYPE(BrokenTool)
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void dialogSettingsAndProposedNames_data();
+    void dialogSettingsAndProposedNames();
+    void dialogRemembersLastConfirmedFile();
+    void demuxStartsToolWithBoxTexts();
+    void demuxDoesNotWaitForTool();
+    void failedStartKeepsWindow_data();
+    void failedStartKeepsWindow();
+
+private:
+    QLineEdit* Box(const QString& name) const {
+        return app_->Window().findChild<QLineEdit*>(name, Qt::FindDirectChildrenOnly);
+    }
+    QStringList BoxTexts() const {
+        QStringList texts;
+        for (const char* name : {"Text_path", "Text_mkv", "Text_Video", "Text_VFRTimeCode"})
+            texts << Box(QString::fromLatin1(name))->text();
+        return texts;
+    }
+    // Clicks "VFR mkv"; the dialog is recorded, then given `choice` and
+    // accepted, or rejected when `choice` is empty.
+    bool OpenDialog(const QString& choice, DialogVisit* visit = nullptr);
+    void TypeInto(QLineEdit* box, const QString& text);
+    QString ToolPath() const { return programFolder_->filePath(QStringLiteral("mp.exe")); }
+
+    std::unique_ptr<QTemporaryDir> base_;
+    QString sourceFolder_; // "<base>/影片 folder"
+    QString sourcePath_;   // "<sourceFolder>/my movie.mkv"
+    QString recordFolder_;
+    QString startDirectory_;
+
+    std::unique_ptr<QTemporaryDir> programFolder_;
+    std::unique_ptr<ModalWatcher> modals_;
+    std::unique_ptr<FolderPlatform> platform_;
+    std::unique_ptr<AppWindow> app_;
+};
+
+void EndToEndTest::initTestCase() {
+    ConfigureApplication();
+    startDirectory_ = QDir::currentPath();
+    base_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tcdemux e2e XXXXXX"));
+    QVERIFY(base_->isValid());
+    sourceFolder_ = base_->filePath(QStringLiteral("影片 folder"));
+    sourcePath_ = sourceFolder_ + QStringLiteral("/my movie.mkv");
+    QVERIFY(CreateFile(sourcePath_));
+    QVERIFY(CreateFile(sourceFolder_ + QStringLiteral("/a.b.c.mkv")));
+    QVERIFY(CreateFile(sourceFolder_ + QStringLiteral("/other.mkv")));
+    recordFolder_ = base_->filePath(QStringLiteral("records"));
+    QVERIFY(QDir().mkpath(recordFolder_));
+    qputenv("TCDEMUX_RECORD_DIR", QFile::encodeName(recordFolder_));
+}
+
+void EndToEndTest::init() {
+    // A fresh program folder with the recorder as its tool, and no records.
+    programFolder_ = std::make_unique<QTemporaryDir>(base_->filePath(QStringLiteral("程式 資料夾 XXXXXX")));
+    QVERIFY(programFolder_->isValid());
+    QVERIFY(QFile::copy(QStringLiteral(TCDEMUX_ARG_RECORDER), ToolPath()));
+    QVERIFY(QFile::setPermissions(ToolPath(), kExecutable));
+    for (const QString& record : RecordFiles(recordFolder_)) QVERIFY(QFile::remove(record));
+    qunsetenv("TCDEMUX_RECORD_DELAY_MS");
+
+    modals_ = std::make_unique<ModalWatcher>();
+    platform_ = std::make_unique<FolderPlatform>(programFolder_->path());
+    app_ = std::make_unique<AppWindow>(*platform_);
+    QVERIFY(app_->Start());
+    QVERIFY(ActivateWindow(app_->Window()));
+}
+
+void EndToEndTest::cleanup() {
+    const QStringList unexpected = modals_->Unexpected();
+    app_.reset();
+    platform_.reset();
+    modals_.reset();
+    programFolder_.reset();
+    QDir::setCurrent(startDirectory_);
+    QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(QStringLiteral("; "))));
+}
+
+bool EndToEndTest::OpenDialog(const QString& choice, DialogVisit* visit) {
+    bool seen = false;
+    modals_->SetHandler([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (dialog == nullptr) return;
+        seen = true;
+        if (visit) *visit = {dialog->windowTitle(), dialog->nameFilters(), dialog->fileMode(), dialog->acceptMode(),
+                             dialog->selectedFiles()};
+        if (choice.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->selectFile(choice);
+            static_cast<QDialog*>(dialog)->accept();
+        }
+    });
+    QTest::mouseClick(app_->Window().CommandOpenMKVfile, Qt::LeftButton);
+    modals_->SetHandler(nullptr);
+    // No window manager here gives the activation back after the dialog.
+    return seen && ActivateWindow(app_->Window());
+}
+
+void EndToEndTest::TypeInto(QLineEdit* box, const QString& text) {
+    QTest::mouseClick(box, Qt::LeftButton);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, text);
+}
+
+void EndToEndTest::dialogSettingsAndProposedNames_data() {
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QString>("typedVideo");     // empty: left showing its prompt
+    QTest::addColumn<QString>("typedTimecodes"); // empty: left showing its prompt
+    QTest::addColumn<QString>("video");
+    QTest::addColumn<QString>("timecodes");
+
+    QTest::newRow("both prompts") << "my movie.mkv" << "" << "" << "my movie.avi" << "my movie.timecodes.txt";
+    QTest::newRow("several dots") << "a.b.c.mkv" << "" << "" << "a.b.c.avi" << "a.b.c.timecodes.txt";
+    QTest::newRow("AVI name typed") << "my movie.mkv" << "mine.avi" << "" << "mine.avi" << "my movie.timecodes.txt";
+    QTest::newRow("timecodes name typed") << "my movie.mkv" << "" << "tc.txt" << "my movie.avi" << "tc.txt";
+}
+
+void EndToEndTest::dialogSettingsAndProposedNames() {
+    QFETCH(QString, fileName);
+    QFETCH(QString, typedVideo);
+    QFETCH(QString, typedTimecodes);
+    QFETCH(QString, video);
+    QFETCH(QString, timecodes);
+
+    if (!typedVideo.isEmpty()) TypeInto(Box(QStringLiteral("Text_Video")), typedVideo);
+    if (!typedTimecodes.isEmpty()) TypeInto(Box(QStringLiteral("Text_VFRTimeCode")), typedTimecodes);
+
+    DialogVisit visit;
+    QVERIFY(OpenDialog(sourceFolder_ + QLatin1Char('/') + fileName, &visit));
+    QCOMPARE(visit.title, QStringLiteral("輸入mkv影音檔"));
+    QCOMPARE(visit.nameFilters, QStringList{QStringLiteral("mkv影音檔 (*.mkv)")});
+    QCOMPARE(visit.fileMode, QFileDialog::ExistingFile);
+    QCOMPARE(visit.acceptMode, QFileDialog::AcceptOpen);
+
+    QCOMPARE(Box(QStringLiteral("Text_path"))->text(), sourceFolder_ + QLatin1Char('/'));
+    QCOMPARE(Box(QStringLiteral("Text_mkv"))->text(), fileName);
+    QCOMPARE(Box(QStringLiteral("Text_Video"))->text(), video);
+    QCOMPARE(Box(QStringLiteral("Text_VFRTimeCode"))->text(), timecodes);
+    for (QLineEdit* box : app_->Window().findChildren<QLineEdit*>()) QCOMPARE(box->cursorPosition(), 0);
+    QVERIFY(app_->Window().CommandDemux->isEnabled());
+    QCOMPARE(QFileInfo(QDir::currentPath()).canonicalFilePath(), QFileInfo(sourceFolder_).canonicalFilePath());
+}
+
+void EndToEndTest::dialogRemembersLastConfirmedFile() {
+    const QString other = sourceFolder_ + QStringLiteral("/other.mkv");
+    const auto preselected = [](const DialogVisit& visit) {
+        QStringList files;
+        for (const QString& path : visit.selectedFiles)
+            if (QFileInfo(path).isFile()) files << path;
+        return files;
+    };
+
+    DialogVisit first, second, third, fourth;
+    QVERIFY(OpenDialog(sourcePath_, &first));
+    QCOMPARE(preselected(first), QStringList());
+    QVERIFY(OpenDialog(other, &second));
+    QCOMPARE(preselected(second), QStringList{sourcePath_});
+
+    // Cancelled: the window and the current directory stay as they were.
+    const QStringList texts = BoxTexts();
+    QDir::setCurrent(base_->path());
+    QVERIFY(OpenDialog(QString(), &third));
+    QCOMPARE(preselected(third), QStringList{other});
+    QCOMPARE(BoxTexts(), texts);
+    QCOMPARE(QDir::currentPath(), base_->path());
+    QVERIFY(app_->Window().CommandDemux->isEnabled());
+
+    // After a cancel the next dialog has nothing preselected.
+    QVERIFY(OpenDialog(QString(), &fourth));
+    QCOMPARE(preselected(fourth), QStringList());
+    QCOMPARE(BoxTexts(), texts);
+}
+
+void EndToEndTest::demuxStartsToolWithBoxTexts() {
+    const QString videoName = QStringLiteral("my \"cut\".avi");
+    TypeInto(Box(QStringLiteral("Text_Video")), videoName);
+    QVERIFY(OpenDialog(sourcePath_));
+    QCOMPARE(Box(QStringLiteral("Text_Video"))->text(), videoName);
+    QCOMPARE(Box(QStringLiteral("Text_VFRTimeCode"))->text(), QStringLiteral("my movie.timecodes.txt"));
+    const QStringList textsBefore = BoxTexts();
+
+    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(RecordFiles(recordFolder_).size(), 2, 5000);
+
+    const QByteArray expected =
+        Record(QFileInfo(sourceFolder_).canonicalFilePath(),
+               {sourcePath_, videoName, QStringLiteral("my movie.timecodes.txt")});
+    for (const QString& record : RecordFiles(recordFolder_)) QCOMPARE(ReadFile(record), expected);
+    QCOMPARE(BoxTexts(), textsBefore);
+    QVERIFY(app_->Window().isVisible());
+}
+
+void EndToEndTest::demuxDoesNotWaitForTool() {
+    QVERIFY(OpenDialog(sourcePath_));
+    // The tool takes its time; the click must come back long before.
+    qputenv("TCDEMUX_RECORD_DELAY_MS", "1500");
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    const qint64 clickTime = clock.elapsed();
+    QVERIFY2(RecordFiles(recordFolder_).isEmpty(), "the click returned only after the tool had finished");
+    QVERIFY2(clickTime < 1000, qPrintable(QStringLiteral("the click took %1 ms").arg(clickTime)));
+    // The tool did run.
+    QTRY_COMPARE_WITH_TIMEOUT(RecordFiles(recordFolder_).size(), 1, 5000);
+}
+
+void EndToEndTest::failedStartKeepsWindow_data() {
+    QTest::addColumn<BrokenTool>("broken");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("removed") << BrokenTool::Removed << "does not exist";
+    QTest::newRow("not executable") << BrokenTool::NotExecutable << "not executable";
+    QTest::newRow("a folder") << BrokenTool::Folder << "folder";
+}
+
+void EndToEndTest::failedStartKeepsWindow() {
+    QFETCH(BrokenTool, broken);
+    QFETCH(QString, reason);
+
+    QVERIFY(OpenDialog(sourcePath_));
+    TypeInto(Box(QStringLiteral("Text_Video")), QStringLiteral("kept.avi"));
+    switch (broken) {
+    case BrokenTool::Removed: QVERIFY(QFile::remove(ToolPath())); break;
+    case BrokenTool::NotExecutable:
+        QVERIFY(QFile::setPermissions(ToolPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        break;
+    case BrokenTool::Folder:
+        QVERIFY(QFile::remove(ToolPath()));
+        QVERIFY(QDir().mkdir(ToolPath()));
+        break;
+    }
+    // Leave the box first so that its own handling is done before comparing.
+    QTest::mouseClick(Box(QStringLiteral("Text_mkv")), Qt::LeftButton);
+    const QStringList textsBefore = BoxTexts();
+
+    QString message, title;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    qsizetype buttonCount = 0;
+    modals_->SetHandler([&](QWidget* modal) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            message = box->text();
+            title = box->windowTitle();
+            icon = box->icon();
+            buttonCount = box->buttons().size();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    modals_->SetHandler(nullptr);
+
+    QCOMPARE(modals_->Seen(), 2); // the file dialog, then the message
+    QVERIFY2(message.contains(QDir::toNativeSeparators(ToolPath())), qPrintable(message));
+    QVERIFY2(message.contains(reason), qPrintable(message));
+    QCOMPARE(title, QCoreApplication::applicationName());
+    QCOMPARE(icon, QMessageBox::NoIcon);
+    QCOMPARE(buttonCount, 1);
+
+    // The window carries on as it was.
+    QVERIFY(!app_->Failed());
+    QVERIFY(app_->Window().isVisible());
+    QCOMPARE(BoxTexts(), textsBefore);
+    QVERIFY(app_->Window().CommandDemux->isEnabled());
+    QVERIFY(app_->Window().CommandOpenMKVfile->isEnabled());
+    QTest::qWait(100);
+    QVERIFY(RecordFiles(recordFolder_).isEmpty());
+
+    // With the tool back in place the next click starts it.
+    if (broken == BrokenTool::Folder) QVERIFY(QDir().rmdir(ToolPath()));
+    QFile::remove(ToolPath());
+    QVERIFY(QFile::copy(QStringLiteral(TCDEMUX_ARG_RECORDER), ToolPath()));
+    QVERIFY(QFile::setPermissions(ToolPath(), kExecutable));
+    QVERIFY(ActivateWindow(app_->Window()));
+    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(RecordFiles(recordFolder_).size(), 1, 5000);
+    QCOMPARE(ReadFile(RecordFiles(recordFolder_).constFirst()),
+             Record(QFileInfo(sourceFolder_).canonicalFilePath(),
+                    {sourcePath_, QStringLiteral("kept.avi"), QStringLiteral("my movie.timecodes.txt")}));
+}
+
+QTEST_MAIN(EndToEndTest)
+#include "tst_end_to_end.moc"

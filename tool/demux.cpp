@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <fstream>
@@ -77,8 +78,10 @@ InputFormatPtr open_source(const fs::path& source)
     const int rc = avformat_open_input(&raw, source.string().c_str(), nullptr, nullptr);  // frees raw on failure
     if (rc == AVERROR_EXIT)
         throw Interrupted();
-    if (rc == AVERROR_INVALIDDATA)
-        throw Error(quote_name(source.string()) + " is not a Matroska or WebM file, or its header is damaged");
+    // A header that is garbage or cut short shows up as invalid data or as a
+    // read past the end of the file.
+    if (rc == AVERROR_INVALIDDATA || rc == AVERROR_EOF || rc == AVERROR(EIO))
+        throw Error(quote_name(source.string()) + " is not a Matroska or WebM file, or its header is damaged or cut off");
     if (rc < 0)
         throw av_error(rc, "cannot open source " + quote_name(source.string()));
     InputFormatPtr input(raw);

@@ -33,10 +33,12 @@ std::string system_text(int err)
 bool same_file(const fs::path& a, const fs::path& b)
 {
     std::error_code ec;
-    const fs::path ca = fs::weakly_canonical(a, ec);
+    // Absolute first: weakly_canonical leaves a relative name relative when
+    // nothing of it exists yet, so "out.avi" and "./out.avi" would differ.
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
     if (ec)
         return false;
-    const fs::path cb = fs::weakly_canonical(b, ec);
+    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
     if (ec)
         return false;
     if (ca == cb)

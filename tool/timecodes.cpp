@@ -6,6 +6,8 @@
 
 namespace mp {
 
+constexpr int64_t kMaxRateDenominator = 1001;
+
 std::string format_ms(int64_t ns)
 {
     // Work on the magnitude as unsigned so INT64_MIN cannot overflow.
@@ -31,30 +33,40 @@ std::optional<Rational> reduce_rate(Rational rate)
 {
     if (rate.num <= 0 || rate.den <= 0)
         return std::nullopt;
-    const int64_t g = std::gcd(rate.num, rate.den);
-    const int64_t num = rate.num / g;
-    const int64_t den = rate.den / g;
-    const long double exact = static_cast<long double>(num) / static_cast<long double>(den);
+    const long double exact = static_cast<long double>(rate.num) / static_cast<long double>(rate.den);
+    if (!(exact <= static_cast<long double>(INT32_MAX)))
+        return std::nullopt;
 
-    // Walk the convergents p/q of num/den.
-    int64_t p_prev = 1, q_prev = 0;  // p(-1)/q(-1)
-    int64_t p = num / den, q = 1;    // p(0)/q(0)
-    int64_t n = num % den, d = den;  // remaining fraction n/d
-    std::optional<Rational> best_small;
-    while (true) {
-        if (q <= 1001 && p > 0 && p <= INT32_MAX)
-            best_small = Rational{p, q};
-        const long double approx = static_cast<long double>(p) / static_cast<long double>(q);
-        if (p > 0 && p <= INT32_MAX && std::fabs(approx - exact) <= exact * 1e-6L)
-            return Rational{p, q};
+    // Already small: keep it exactly.
+    const int64_t g = std::gcd(rate.num, rate.den);
+    if (rate.den / g <= kMaxRateDenominator)
+        return Rational{rate.num / g, rate.den / g};
+
+    // Rates rounded through a nanosecond frame duration (1e9/41708333) come
+    // back to a whole rate or to an NTSC rate n/1001. Checked explicitly,
+    // since some other fraction (7001/292) can be just as close.
+    for (const int64_t den : {int64_t{1}, kMaxRateDenominator}) {
+        const long double num = std::round(exact * static_cast<long double>(den));
+        if (num >= 1 && std::fabs(num / static_cast<long double>(den) - exact) <= exact * 1e-6L)
+            return Rational{static_cast<int64_t>(num), den};
+    }
+
+    // An irregular average: the closest continued-fraction convergent
+    // with a denominator up to 1001.
+    int64_t p_prev = 1, q_prev = 0;
+    int64_t p = rate.num / rate.den, q = 1;
+    int64_t n = rate.num % rate.den, d = rate.den;  // remaining fraction n/d
+    std::optional<Rational> best;
+    while (q <= kMaxRateDenominator) {
+        if (p > 0)
+            best = Rational{p, q};
         if (n == 0)
             break;
-        // Next term of the continued fraction of d/n.
         const int64_t a = d / n;
         const int64_t rem = d % n;
         d = n;
         n = rem;
-        if (q > 100000 || a > (INT64_MAX - p_prev) / std::max<int64_t>(p, 1))
+        if (a > (INT32_MAX - p_prev) / std::max<int64_t>(p, 1))
             break;
         const int64_t p_next = a * p + p_prev;
         const int64_t q_next = a * q + q_prev;
@@ -62,13 +74,9 @@ std::optional<Rational> reduce_rate(Rational rate)
         q_prev = q;
         p = p_next;
         q = q_next;
-        if (q > 100000)
-            break;
     }
-    if (best_small)
-        return best_small;
-    // Rates below 1/1001 fps or above INT32_MAX fps: nothing sensible.
-    return std::nullopt;
+    // Nothing for rates below 1/1001 fps.
+    return best;
 }
 
 void TimecodeList::add(const FrameTime& frame)

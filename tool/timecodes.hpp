@@ -20,12 +20,13 @@ struct Rational {
 // trailing zeros ("1000", "1140.5", "2194.3367", "-0.5").
 std::string format_ms(int64_t ns);
 
-// A small rational close to `rate` (frames per second) for the AVI header:
-// the first continued-fraction convergent within one part in a million of
-// the exact value, so 1e9/41708333 becomes 24000/1001 and 1e9/40000000
-// becomes 25/1. If none with a denominator up to 100000 is that close (an
-// irregular average), the best one with a denominator up to 1001. Returns
-// nullopt for a rate that is zero, negative or not finite.
+// A small rational for `rate` (frames per second) in the AVI header: the
+// rate itself when its reduced denominator is at most 1001; else a whole
+// rate or n/1001 when within one part in a million (1e9/41708333 becomes
+// 24000/1001, 1e9/40000000 becomes 25/1); else, for an irregular average,
+// the closest continued-fraction convergent with a denominator up to 1001.
+// Returns nullopt for a rate that is zero, negative, above INT32_MAX or
+// below 1/1001.
 std::optional<Rational> reduce_rate(Rational rate);
 
 // One frame's block timestamp and duration, both in nanoseconds; duration is

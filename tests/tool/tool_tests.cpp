@@ -1,0 +1,404 @@
+// End-to-end tests: run the built mp.exe on media files made at test time
+// and check its outputs against mkvextract and against the source decoded
+// with libavcodec.
+#include "support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+using namespace mptest;
+
+namespace {
+
+fs::path fixture(const std::string& name)
+{
+    return fixtures() / name;
+}
+
+std::vector<std::string> mkvextract_timestamps(const fs::path& source, int tid, const fs::path& out)
+{
+    const std::string tool = find_program("mkvextract");
+    if (tool.empty())
+        throw std::runtime_error("mkvextract is not installed (run `make test`, which installs it)");
+    const RunResult r = run(tool, {source.string(), "timestamps_v2", std::to_string(tid) + ":" + out.string()});
+    if (r.exit_code != 0)
+        throw std::runtime_error("mkvextract failed: " + r.out + r.err);
+    return read_lines(out);
+}
+
+std::vector<std::string> tail_from(const std::vector<std::string>& v, size_t first)
+{
+    return first < v.size() ? std::vector<std::string>(v.begin() + static_cast<long>(first), v.end())
+                            : std::vector<std::string>{};
+}
+
+size_t count_lines(const std::string& text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::vector<std::string> leftover_temporaries(const fs::path& dir)
+{
+    std::vector<std::string> found;
+    for (const auto& name : list_dir(dir))
+        if (name.find(".part") != std::string::npos)
+            found.push_back(name);
+    return found;
+}
+
+}  // namespace
+
+// Runs first under CTest (as the setup step) so the media is made once.
+TEST(MpFixtures, Make)
+{
+    try {
+        const fs::path& dir = fixtures();
+        EXPECT_TRUE(fs::exists(dir / "h264_bframes.mkv"));
+    } catch (const std::exception& e) {
+        FAIL() << e.what();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Good sources: the AVI holds the same frames, the timecodes match mkvextract.
+
+struct GoodCase {
+    const char* file;
+    int mkvextract_tid;       // the video track's ID for mkvextract
+    const char* fourcc;       // expected AVI FourCC
+    bool bytes_unchanged;     // no stream conversion: packets identical
+    AVRational avi_time_base; // {0,0}: not checked
+};
+
+void PrintTo(const GoodCase& c, std::ostream* os)
+{
+    *os << c.file;
+}
+
+class MpGoodSource : public ::testing::TestWithParam<GoodCase> {};
+
+TEST_P(MpGoodSource, AviAndTimecodesMatchSource)
+{
+    const GoodCase& c = GetParam();
+    const fs::path source = fixture(c.file);
+    TempDir dir;
+    const RunResult r = run(mp_exe(), {source.string(), (dir / "out.avi").string(), (dir / "out.txt").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "nothing but the summary when stderr is not a terminal";
+    EXPECT_EQ(count_lines(r.out), 1u) << r.out;
+
+    const std::vector<std::string> lines = read_lines(dir / "out.txt");
+    const std::vector<std::string> expected = mkvextract_timestamps(source, c.mkvextract_tid, dir / "ref.txt");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "# timecode format v2");
+    ASSERT_EQ(expected.at(0), "# timestamp format v2");
+    EXPECT_EQ(tail_from(lines, 1), tail_from(expected, 1));
+    const int64_t frames = static_cast<int64_t>(lines.size()) - 2;  // header and end line
+    EXPECT_NE(r.out.find(" " + std::to_string(frames) + " frames"), std::string::npos) << r.out;
+
+    const TrackDump avi = dump_video(dir / "out.avi", true);
+    const TrackDump src = dump_video(source, true);
+    EXPECT_EQ(avi.format, "avi");
+    EXPECT_EQ(fourcc(avi.codec_tag), c.fourcc);
+    EXPECT_EQ(avi.codec, src.codec);
+    EXPECT_EQ(avi.packets, frames);
+    EXPECT_EQ(avi.packets, src.packets);
+    EXPECT_EQ(avi.decode_errors, 0);
+    ASSERT_FALSE(src.frame_hashes.empty());
+    EXPECT_EQ(avi.frame_hashes, src.frame_hashes) << "decoded pictures differ";
+    if (c.bytes_unchanged) {
+        EXPECT_EQ(avi.packet_hashes, src.packet_hashes) << "stored frames were changed";
+    }
+    if (c.avi_time_base.den != 0) {
+        EXPECT_EQ(avi.time_base.num, c.avi_time_base.num);
+        EXPECT_EQ(avi.time_base.den, c.avi_time_base.den);
+    }
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"out.avi", "out.txt", "ref.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, MpGoodSource,
+    ::testing::Values(GoodCase{"h264_bframes.mkv", 0, "H264", false, {0, 0}},
+                      GoodCase{"audio_first.mkv", 1, "H264", false, {0, 0}},
+                      GoodCase{"hevc.mkv", 0, "HEVC", false, {0, 0}},
+                      GoodCase{"vfw_mpeg4.mkv", 0, "XVID", true, {0, 0}},
+                      GoodCase{"vfw_ffv1.mkv", 0, "FFV1", true, {1001, 24000}},
+                      GoodCase{"vp8.webm", 0, "VP80", true, {0, 0}}),
+    [](const auto& info) {
+        std::string name = info.param.file;
+        std::replace_if(name.begin(), name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+        return name;
+    });
+
+// ---------------------------------------------------------------------------
+// Bad sources: exit 2, one clear line, nothing written or changed.
+
+struct ErrorCase {
+    const char* name;
+    const char* file;      // fixture name, or nullptr for a missing source
+    const char* message;   // must appear in the error line
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MpBadSource : public ::testing::TestWithParam<ErrorCase> {};
+
+TEST_P(MpBadSource, FailsWithoutTouchingAnything)
+{
+    const ErrorCase& c = GetParam();
+    TempDir dir;
+    const fs::path source = dir / "source.mkv";
+    if (c.file)
+        fs::copy_file(fixture(c.file), source);
+    const std::string original = c.file ? read_file(source) : "";
+    write_file(dir / "old.avi", "existing avi");
+    write_file(dir / "old.txt", "existing timecodes");
+    const std::vector<std::string> before = list_dir(dir.path());
+
+    // Once onto existing outputs, once onto new names.
+    for (const auto& [avi, txt] : {std::pair{"old.avi", "old.txt"}, std::pair{"new.avi", "new.txt"}}) {
+        const RunResult r = run(mp_exe(), {source.string(), (dir / avi).string(), (dir / txt).string()});
+        EXPECT_EQ(r.exit_code, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+        EXPECT_EQ(r.err.rfind("mp.exe: error: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("source.mkv"), std::string::npos) << "names the file: " << r.err;
+    }
+    EXPECT_EQ(list_dir(dir.path()), before);
+    EXPECT_EQ(read_file(dir / "old.avi"), "existing avi");
+    EXPECT_EQ(read_file(dir / "old.txt"), "existing timecodes");
+    if (c.file) {
+        EXPECT_EQ(read_file(source), original);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, MpBadSource,
+    ::testing::Values(ErrorCase{"TextFile", "text.mkv", "is not a Matroska or WebM file"},
+                      ErrorCase{"DamagedMagic", "header_magic.mkv", "header is damaged"},
+                      ErrorCase{"HeaderCutOff", "header_cut.mkv", "header is damaged or cut off"},
+                      ErrorCase{"DamagedTracks", "header_tracks.mkv", "has no video track"},
+                      ErrorCase{"AudioWithCover", "audio_only.mkv", "has no video track (only a cover picture)"},
+                      ErrorCase{"NoFourcc", "prores.mkv", "cannot identify"},
+                      ErrorCase{"Missing", nullptr, "no such file"},
+                      ErrorCase{"NotMatroska", "../mp_fixtures/complete", "is not a Matroska"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Output names that must be refused before anything is written.
+
+struct PathCase {
+    const char* name;
+    const char* avi;
+    const char* txt;
+    const char* message;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MpRefusedOutput : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(MpRefusedOutput, RefusesBeforeWriting)
+{
+    const PathCase& c = GetParam();
+    TempDir dir;
+    fs::create_directory(dir / "sub");
+    fs::copy_file(fixture("vfw_ffv1.mkv"), dir / "src.mkv");
+    fs::create_hard_link(dir / "src.mkv", dir / "link.mkv");
+    write_file(dir / "keep.txt", "keep");
+    const std::string original = read_file(dir / "src.mkv");
+    const std::vector<std::string> before = list_dir(dir.path());
+
+    // Relative names, resolved against the folder the tool runs in.
+    const RunResult r = run(mp_exe(), {"src.mkv", c.avi, c.txt}, dir.path());
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err.rfind("mp.exe: error: ", 0), 0u) << r.err;
+    EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(read_file(dir / "src.mkv"), original);
+    EXPECT_EQ(read_file(dir / "keep.txt"), "keep");
+    EXPECT_EQ(list_dir(dir.path()), before);
+    EXPECT_TRUE(list_dir(dir / "sub").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, MpRefusedOutput,
+    ::testing::Values(PathCase{"AviIsSource", "src.mkv", "out.txt", "is the source file"},
+                      PathCase{"TimecodesIsSourceByOtherPath", "out.avi", "sub/../src.mkv", "is the source file"},
+                      PathCase{"AviIsHardLinkToSource", "link.mkv", "out.txt", "is the source file"},
+                      PathCase{"BothOutputsSame", "out.avi", "./out.avi", "same file"},
+                      PathCase{"TimecodesSameAsExisting", "keep.txt", "sub/../keep.txt", "same file"},
+                      PathCase{"FolderMissing", "nowhere/out.avi", "out.txt", "does not exist"},
+                      PathCase{"OutputIsFolder", "out.avi", "sub", "is a folder"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Command line
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+    int exit_code;
+    const char* out;  // must appear in stdout ("" = stdout empty)
+    const char* err;  // must appear in stderr ("" = stderr empty)
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MpCommandLine : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(MpCommandLine, ExitCodeAndText)
+{
+    const UsageCase& c = GetParam();
+    TempDir dir;
+    const RunResult r = run(mp_exe(), c.args, dir.path());
+    EXPECT_EQ(r.exit_code, c.exit_code);
+    if (*c.out) {
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+    }
+    else
+        EXPECT_EQ(r.out, "");
+    if (*c.err) {
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+    } else {
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_TRUE(list_dir(dir.path()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Args, MpCommandLine,
+    ::testing::Values(UsageCase{"None", {}, 2, "", "usage: mp.exe"},
+                      UsageCase{"Help", {"--help"}, 0, "usage: mp.exe", ""},
+                      UsageCase{"Version", {"--version"}, 0, "1.00", ""},
+                      UsageCase{"OneFile", {"a.mkv"}, 2, "", "usage: mp.exe"},
+                      UsageCase{"TwoFiles", {"a.mkv", "b.avi"}, 2, "", "usage: mp.exe"},
+                      UsageCase{"FourFiles", {"a", "b", "c", "d"}, 2, "", "usage: mp.exe"},
+                      UsageCase{"HelpWithMore", {"--help", "x"}, 2, "", "usage: mp.exe"},
+                      UsageCase{"ShortOption", {"-h"}, 2, "", "usage: mp.exe"},
+                      UsageCase{"EmptyName", {"", "b.avi", "c.txt"}, 2, "", "usage: mp.exe"},
+                      // Three arguments are always file names.
+                      UsageCase{"ThreeAreFiles", {"--version", "b.avi", "c.txt"}, 2, "",
+                                "cannot open source '--version'"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MpCommandLineFiles, NamesStartingWithDashAreFilesAndReplaceOldOutputs)
+{
+    TempDir dir;
+    fs::copy_file(fixture("vfw_ffv1.mkv"), dir / "-in.mkv");
+    write_file(dir / "-out.avi", "old");
+    const RunResult r = run(mp_exe(), {"-in.mkv", "-out.avi", "-tc.txt"}, dir.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(dump_video(dir / "-out.avi", false).packets, 12);
+    EXPECT_EQ(read_lines(dir / "-tc.txt").size(), 14u);
+    EXPECT_NE(r.out.find("-out.avi, -tc.txt"), std::string::npos) << r.out;
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"-in.mkv", "-out.avi", "-tc.txt"}));
+}
+
+// ---------------------------------------------------------------------------
+// Damage part-way, interruption, concurrent runs
+
+TEST(MpDamage, CutOffSourceKeepsFramesBeforeTheCut)
+{
+    const fs::path cut = fixture("cut.mkv");
+    TempDir dir;
+    const RunResult r = run(mp_exe(), {cut.string(), (dir / "out.avi").string(), (dir / "out.txt").string()});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("^mp\\.exe: warning: .*cut off.*kept the ([0-9]+) frames")))
+        << r.err;
+    EXPECT_EQ(count_lines(r.err), 1u) << r.err;
+    const int64_t kept = std::stoll(m[1]);
+
+    const std::vector<std::string> lines = read_lines(dir / "out.txt");
+    const TrackDump avi = dump_video(dir / "out.avi", true);
+    const TrackDump src = dump_video(cut, true);
+    EXPECT_GT(kept, 5);
+    EXPECT_LT(kept, 40);
+    EXPECT_EQ(static_cast<int64_t>(lines.size()) - 2, kept);
+    EXPECT_EQ(avi.packets, kept);
+    EXPECT_EQ(avi.frame_hashes, src.frame_hashes);
+
+    // Every kept timestamp is one of the complete file's.
+    const std::vector<std::string> full = mkvextract_timestamps(fixture("h264_bframes.mkv"), 0, dir / "ref.txt");
+    for (size_t i = 1; i + 1 < lines.size(); ++i)
+        EXPECT_NE(std::find(full.begin() + 1, full.end(), lines[i]), full.end()) << lines[i];
+}
+
+TEST(MpInterrupt, SigtermRemovesTemporariesAndKeepsOldOutputs)
+{
+    TempDir dir;
+    const fs::path fifo = dir / "source.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    write_file(dir / "out.avi", "old avi");
+    TempDir logs;
+    const int pid = start_tool({fifo.string(), (dir / "out.avi").string(), (dir / "out.txt").string()}, logs.path());
+
+    // Feed the first part of a long clip and keep the pipe open, so the tool
+    // is inside its copy loop, waiting for more data, when the signal comes.
+    const int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const std::string data = read_file(fixture("long.mkv"));
+    const size_t part = data.size() * 6 / 10;
+    ASSERT_EQ(write(fd, data.data(), part), static_cast<ssize_t>(part));
+
+    bool temporaries_seen = false;
+    for (int i = 0; i < 200 && !temporaries_seen; ++i) {
+        temporaries_seen = leftover_temporaries(dir.path()).size() == 2;
+        if (!temporaries_seen)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // Give it a moment to drain the pipe and block on the read.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    const int status = wait_tool(pid);
+    close(fd);
+
+    EXPECT_TRUE(temporaries_seen) << "the tool never got to writing";
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(read_file(logs / "err").find("interrupted"), std::string::npos) << read_file(logs / "err");
+    EXPECT_TRUE(leftover_temporaries(dir.path()).empty());
+    EXPECT_EQ(read_file(dir / "out.avi"), "old avi");
+    EXPECT_FALSE(fs::exists(dir / "out.txt"));
+}
+
+TEST(MpConcurrency, SeveralRunsOnTheSameOutputsLeaveWholeFiles)
+{
+    const fs::path source = fixture("h264_bframes.mkv");
+    TempDir dir;
+    std::vector<std::unique_ptr<TempDir>> logs;
+    std::vector<int> pids;
+    for (int i = 0; i < 4; ++i) {
+        logs.push_back(std::make_unique<TempDir>());
+        pids.push_back(start_tool({source.string(), (dir / "out.avi").string(), (dir / "out.txt").string()},
+                                  logs.back()->path()));
+    }
+    for (size_t i = 0; i < pids.size(); ++i)
+        EXPECT_EQ(wait_tool(pids[i]), 0) << read_file(logs[i]->path() / "err");
+
+    EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"out.avi", "out.txt"}));
+    const std::vector<std::string> expected = mkvextract_timestamps(source, 0, logs[0]->path() / "ref.txt");
+    EXPECT_EQ(tail_from(read_lines(dir / "out.txt"), 1), tail_from(expected, 1));
+    const TrackDump avi = dump_video(dir / "out.avi", true);
+    EXPECT_EQ(avi.packets, static_cast<int64_t>(expected.size()) - 2);
+    EXPECT_EQ(avi.frame_hashes, dump_video(source, true).frame_hashes);
+}

@@ -13,13 +13,19 @@ PACKAGES := build-essential cmake pkg-config \
             qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev \
-            ffmpeg mkvtoolnix \
+            ffmpeg mkvtoolnix time \
             fonts-arphic-uming
 
 .PHONY: run test build deps sanitize-test clean
 
-run: build
+# A small variable-frame-rate MKV to try the window on, made once.
+SAMPLE := $(BUILD_DIR)/sample/vfr-sample.mkv
+
+run: build $(SAMPLE)
 	./$(BUILD_DIR)/bin/tcdemux
+
+$(SAMPLE): | deps
+	./tool/make-vfr-sample.sh $@
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,90 @@
+// The window and the real mp.exe together: a person chooses an MKV in the
+// dialog and clicks "&Demux"; the AVI and the timecodes file must appear
+// beside the source, whole, under the names the window proposed.
+
+#include "widget_test_support.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tcdemux;
+using namespace tcdemux::test;
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The tool's unfinished outputs are hidden ".<name>.<random>.part" files.
+bool HasPartialOutputs(const QString& folder) {
+    return !QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden).isEmpty();
+}
+
+} // namespace
+
+class WindowWithToolTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void demuxWritesBothOutputsBesideTheSource();
+};
+
+void WindowWithToolTest::demuxWritesBothOutputsBesideTheSource() {
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString sourceFolder = root.filePath(QStringLiteral("影片 資料夾"));
+    const QString source = sourceFolder + QStringLiteral("/my movie.mkv");
+    QVERIFY(QDir().mkpath(sourceFolder));
+    QProcess make;
+    make.start(QStringLiteral(TCDEMUX_SAMPLE_SCRIPT), {source});
+    QVERIFY(make.waitForFinished(120000));
+    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+
+    // The test runs from the folder that holds mp.exe, as the window does.
+    FolderPlatform platform(QCoreApplication::applicationDirPath());
+    QVERIFY(QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/mp.exe")).isExecutable());
+    ModalWatcher modals;
+    AppWindow app(platform);
+    QVERIFY(app.Start());
+    Form1Window& window = app.Window();
+    QVERIFY(ActivateWindow(window));
+    QVERIFY(ChooseSource(window, modals, source));
+    QCOMPARE(window.Text_Video->text(), QStringLiteral("my movie.avi"));
+    QCOMPARE(window.Text_VFRTimeCode->text(), QStringLiteral("my movie.timecodes.txt"));
+
+    QTest::mouseClick(window.CommandDemux, Qt::LeftButton);
+
+    const QString avi = sourceFolder + QStringLiteral("/my movie.avi");
+    const QString timecodes = sourceFolder + QStringLiteral("/my movie.timecodes.txt");
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(avi) && QFileInfo::exists(timecodes) &&
+                                 !HasPartialOutputs(sourceFolder),
+                             60000);
+    QVERIFY(modals.Unexpected().isEmpty());
+
+    const QByteArray aviBytes = ReadAll(avi);
+    QVERIFY(aviBytes.size() > 12);
+    QCOMPARE(aviBytes.left(4), QByteArray("RIFF"));
+    QCOMPARE(aviBytes.mid(8, 4), QByteArray("AVI "));
+
+    // The sample has 300 frames: a header, one line per frame, the end line.
+    const QList<QByteArray> lines = ReadAll(timecodes).trimmed().split('\n');
+    QCOMPARE(lines.size(), 302);
+    QCOMPARE(lines.first(), QByteArray("# timecode format v2"));
+    QCOMPARE(lines.at(1), QByteArray("0"));
+    // Real timing, not a constant rate: ascending, with the sample's slow
+    // 100 ms stretch after frame 100 among 33 ms and 42 ms steps.
+    for (int line = 2; line < lines.size(); ++line)
+        QVERIFY2(lines.at(line).toDouble() > lines.at(line - 1).toDouble(), lines.at(line).constData());
+    const double slowStep = lines.at(102).toDouble() - lines.at(101).toDouble();
+    QVERIFY2(slowStep > 99 && slowStep < 101, QByteArray::number(slowStep).constData());
+}
+
+QTEST_MAIN(WindowWithToolTest)
+#include "tst_window_with_tool.moc"

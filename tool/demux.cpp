@@ -2,6 +2,7 @@
 
 #include "av_error.hpp"
 #include "av_ptr.hpp"
+#include "frame_copy.hpp"
 #include "matroska_header.hpp"
 #include "output_files.hpp"
 #include "progress.hpp"
@@ -17,6 +18,11 @@ extern "C" {
 #include <cstring>
 #include <fstream>
 #include <new>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace mp {
 namespace fs = std::filesystem;
@@ -216,17 +222,138 @@ std::optional<FrameTime> frame_time(const AVPacket* pkt, AVRational time_base, c
     return t;
 }
 
+// The AVI muxer's output: an AVIO context over a RangeWriter on the
+// temporary file we created (never reopened by name). In AVIO's direct mode
+// each frame's data arrives here as one block, which is then written as the
+// frame's pieces: literal bytes from memory, the rest copied by the kernel
+// from the source file.
+class MuxerOutput {
+public:
+    MuxerOutput(std::FILE* file, int source_fd) : writer_(file, source_fd)
+    {
+        constexpr int kBufferSize = 1 << 16;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+        if (!buffer)
+            throw std::bad_alloc();
+        AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &MuxerOutput::write,
+                                             &MuxerOutput::seek);
+        if (!io) {
+            av_free(buffer);
+            throw std::bad_alloc();
+        }
+        io_.reset(io);
+        io_->direct = 1;
+        io_->seekable = AVIO_SEEKABLE_NORMAL;
+    }
+
+    AVIOContext* io() { return io_.get(); }
+    RangeWriter& writer() { return writer_; }
+
+    // The next write of exactly these bytes is a frame laid out by `pieces`.
+    void expect(const uint8_t* data, int size, const std::vector<Piece>* pieces)
+    {
+        expected_data_ = data;
+        expected_size_ = size;
+        pieces_ = pieces;
+    }
+
+    // Flushes AVIO and the writer; returns an FFmpeg error code or 0.
+    int flush()
+    {
+        avio_flush(io_.get());
+        if (io_->error < 0)
+            return io_->error;
+        return AVERROR(-writer_.flush());
+    }
+
+private:
+    static int write(void* opaque, uint8_t* data, int size)
+    {
+        auto* self = static_cast<MuxerOutput*>(opaque);
+        int rc = 0;
+        if (self->pieces_ && data == self->expected_data_ && size == self->expected_size_) {
+            rc = self->writer_.write_pieces(data, *self->pieces_);
+            self->pieces_ = nullptr;
+        } else if (size > 0) {
+            rc = self->writer_.write(data, static_cast<size_t>(size));
+        }
+        return rc < 0 ? AVERROR(-rc) : size;
+    }
+
+    static int64_t seek(void* opaque, int64_t offset, int whence)
+    {
+        auto* self = static_cast<MuxerOutput*>(opaque);
+        if (whence & AVSEEK_SIZE)
+            return self->writer_.size();
+        const int64_t rc = self->writer_.seek(offset, whence & ~AVSEEK_FORCE);
+        return rc < 0 ? AVERROR(static_cast<int>(-rc)) : rc;
+    }
+
+    RangeWriter writer_;
+    CustomIoPtr io_;
+    const uint8_t* expected_data_ = nullptr;
+    int expected_size_ = -1;
+    const std::vector<Piece>* pieces_ = nullptr;
+};
+
+// The source opened a second time, for kernel copies of frame data; only
+// for regular files.
+class SourceFile {
+public:
+    explicit SourceFile(const fs::path& path)
+    {
+#if !defined(_WIN32)
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec))
+            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#else
+        (void)path;
+#endif
+    }
+    ~SourceFile()
+    {
+#if !defined(_WIN32)
+        if (fd_ >= 0)
+            ::close(fd_);
+#endif
+    }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// The source file offset of a frame's data as the demuxer read it: the
+// packet shares the buffer the block was read into, which started at
+// pkt->pos. Spot-checked against the file, since a track with compressed
+// or stripped headers hands out rebuilt data instead.
+std::optional<int64_t> locate_in_source(const AVPacket* pkt, const RangeWriter& writer)
+{
+    if (!writer.copies_enabled() || !pkt->buf || pkt->pos < 0 || pkt->size < static_cast<int>(kMinCopyLength))
+        return std::nullopt;
+    const uint8_t* base = pkt->buf->data;
+    if (pkt->data < base || pkt->data + pkt->size > base + pkt->buf->size)
+        return std::nullopt;
+    const int64_t at = pkt->pos + (pkt->data - base);
+    if (!writer.source_matches(pkt->data, static_cast<size_t>(pkt->size), at))
+        return std::nullopt;
+    return at;
+}
+
 class AviWriter {
 public:
-    AviWriter(const fs::path& temp, const fs::path& shown_name, const AVCodecParameters* par, uint32_t fourcc,
+    AviWriter(std::FILE* file, int source_fd, const fs::path& shown_name, const AVCodecParameters* par, uint32_t fourcc,
               Rational rate)
-        : name_(quote_name(shown_name.string()))
+        : name_(quote_name(shown_name.string())), output_(file, source_fd)
     {
         AVFormatContext* raw = nullptr;
-        av_check(avformat_alloc_output_context2(&raw, nullptr, "avi", temp.string().c_str()),
+        av_check(avformat_alloc_output_context2(&raw, nullptr, "avi", nullptr),
                  "cannot set up the AVI writer for " + name_);
         out_.reset(raw);
-        out_->interrupt_callback = AVIOInterruptCB{&interrupt_callback, nullptr};
+        out_->pb = output_.io();
+        out_->flags |= AVFMT_FLAG_CUSTOM_IO;
         AVStream* st = avformat_new_stream(out_.get(), nullptr);
         if (!st)
             throw std::bad_alloc();
@@ -236,22 +363,25 @@ public:
         st->time_base = frame_base_;
         st->avg_frame_rate = AVRational{static_cast<int>(rate.num), static_cast<int>(rate.den)};
         st->r_frame_rate = st->avg_frame_rate;
-        av_check(avio_open2(&out_->pb, temp.string().c_str(), AVIO_FLAG_WRITE, &out_->interrupt_callback, nullptr),
-                 "cannot write " + name_);
         av_check(avformat_write_header(out_.get(), nullptr), "cannot write the AVI header of " + name_);
         // The muxer may have replaced the time base; frames are numbered in
         // whatever it chose.
         stream_base_ = st->time_base;
     }
 
-    // Writes `pkt` as frame number `index` and leaves it blank.
-    void write(AVPacket* pkt, int64_t index)
+    RangeWriter& writer() { return output_.writer(); }
+
+    // Writes `pkt` as frame number `index` and leaves it blank. `pieces`,
+    // when given, lays out its data for copying from the source.
+    void write(AVPacket* pkt, int64_t index, const std::vector<Piece>* pieces)
     {
+        output_.expect(pkt->data, pkt->size, pieces);
         pkt->stream_index = 0;
         pkt->pts = pkt->dts = av_rescale_q(index, frame_base_, stream_base_);
         pkt->duration = av_rescale_q(index + 1, frame_base_, stream_base_) - pkt->dts;
         pkt->pos = -1;
         const int rc = av_write_frame(out_.get(), pkt);
+        output_.expect(nullptr, -1, nullptr);
         av_packet_unref(pkt);
         av_check(rc, "cannot write to " + name_);
     }
@@ -259,7 +389,7 @@ public:
     void finish()
     {
         av_check(av_write_trailer(out_.get()), "cannot finish " + name_);
-        av_check(avio_closep(&out_->pb), "cannot finish writing " + name_);
+        av_check(output_.flush(), "cannot finish writing " + name_);
     }
 
     Rational written_rate() const
@@ -269,6 +399,7 @@ public:
 
 private:
     std::string name_;
+    MuxerOutput output_;  // outlives out_, which points to its I/O context
     OutputFormatPtr out_;
     AVRational frame_base_{1, 25};
     AVRational stream_base_{1, 25};
@@ -297,13 +428,19 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     LogCapture log;
     InputFormatPtr input = open_source(job.source);
     log.watch(input.get(), input->pb);
-    av_check(avformat_find_stream_info(input.get(), nullptr), "cannot read the tracks of " + src);
 
     const int index = pick_video_stream(input.get(), job.source);
     for (unsigned i = 0; i < input->nb_streams; ++i)
         if (static_cast<int>(i) != index)
             input->streams[i]->discard = AVDISCARD_ALL;
     AVStream* st = input->streams[index];
+    // The Matroska header already gives everything the AVI needs, and the
+    // demuxer sets the average rate from the track's default duration.
+    // Only without one does libavformat have to estimate it from the first
+    // frames; that also decodes a frame, which for large pictures costs tens
+    // of MB, so it is skipped when not needed.
+    if (st->avg_frame_rate.num <= 0 || st->avg_frame_rate.den <= 0)
+        av_check(avformat_find_stream_info(input.get(), nullptr), "cannot read the tracks of " + src);
 
     const std::optional<MatroskaHeader> header = read_header_of(job.source);
     const MatroskaTrack* track = header ? match_track(*header, input.get(), index) : nullptr;
@@ -336,13 +473,20 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
 
     TempOutput avi_temp(job.avi);
     TempOutput timecodes_temp(job.timecodes);
-    avi_temp.close();  // libavformat opens it again by name
-    AviWriter avi(avi_temp.path(), job.avi, out_par, fourcc, rate);
+    SourceFile source_file(job.source);
+    AviWriter avi(avi_temp.file(), source_file.fd(), job.avi, out_par, fourcc, rate);
+    int nal_length_size = 0;
+    if (codec == AV_CODEC_ID_H264)
+        nal_length_size = nal_length_size_h264(st->codecpar->extradata, static_cast<size_t>(st->codecpar->extradata_size));
+    else if (codec == AV_CODEC_ID_HEVC)
+        nal_length_size = nal_length_size_hevc(st->codecpar->extradata, static_cast<size_t>(st->codecpar->extradata_size));
 
     PacketPtr pkt(av_packet_alloc());
     PacketPtr converted(av_packet_alloc());
-    if (!pkt || !converted)
+    PacketPtr held(av_packet_alloc());  // the frame before conversion
+    if (!pkt || !converted || !held)
         throw std::bad_alloc();
+    std::vector<Piece> whole_frame(1);
 
     TimecodeList times;
     int64_t frames = 0;
@@ -373,7 +517,18 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
             damage = src + " has a frame without a timestamp near byte " + std::to_string(position);
             break;
         }
+        // Where this frame's bytes lie in the source file, if provably there.
+        const std::optional<int64_t> at = locate_in_source(pkt.get(), avi.writer());
         if (bsf) {
+            std::optional<std::vector<NalBody>> bodies;
+            av_packet_unref(held.get());
+            if (at && nal_length_size > 0) {
+                bodies = split_length_prefixed(pkt->data, static_cast<size_t>(pkt->size), nal_length_size);
+                // Keep the frame's data alive past the filter (a reference,
+                // not a copy) to match its NAL bodies in the output.
+                if (bodies && av_packet_ref(held.get(), pkt.get()) < 0)
+                    bodies.reset();
+            }
             // send_packet takes the packet's data and leaves it blank.
             int sent = av_bsf_send_packet(bsf.get(), pkt.get());
             if (sent < 0) {
@@ -386,8 +541,13 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
             while ((received = av_bsf_receive_packet(bsf.get(), converted.get())) == 0) {
                 if (produced++ > 0)
                     throw Error("the stream conversion split a frame of " + src);
-                avi.write(converted.get(), frames);
+                std::optional<std::vector<Piece>> pieces;
+                if (bodies)
+                    pieces = plan_converted(converted->data, static_cast<size_t>(converted->size), held->data,
+                                            *bodies, *at);
+                avi.write(converted.get(), frames, pieces ? &*pieces : nullptr);
             }
+            av_packet_unref(held.get());
             if (received != AVERROR(EAGAIN) || produced != 1) {
                 if (produced == 1) {
                     // Written already; count it so both outputs agree.
@@ -398,7 +558,8 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
                 break;
             }
         } else {
-            avi.write(pkt.get(), frames);
+            whole_frame[0] = Piece{0, static_cast<size_t>(pkt->size), at.value_or(-1)};
+            avi.write(pkt.get(), frames, at ? &whole_frame : nullptr);
         }
         times.add(*time);
         ++frames;
@@ -415,6 +576,8 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
         throw Error("no video frames could be read from " + src + (damage ? " (" + *damage + ")" : ""));
 
     avi.finish();
+    if (!avi_temp.close())
+        throw Error("cannot write " + quote_name(job.avi.string()) + ": " + std::strerror(errno));
     times.finish();
     if (!times.write(timecodes_temp.file()) || !timecodes_temp.close())
         throw Error("cannot write " + quote_name(job.timecodes.string()) + ": " + std::strerror(errno));

@@ -224,12 +224,20 @@ void make_fixtures(const fs::path& dir)
 
     // H.264 with B-frames, irregular timestamps with sub-millisecond parts
     // (10 us timestamp scale), starting at 1000.25 ms.
-    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=160x120:r=25", "-frames:v", "40", "-c:v",
-                                    "libx264", "-preset", "veryfast", "-bf", "3", "-g", "15", "-pix_fmt", "yuv420p",
+    // Noise keeps the frames above mp.exe's threshold for kernel copies.
+    const std::string noisy = "testsrc2=s=160x120:r=25,noise=alls=20:allf=t";
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", noisy, "-frames:v", "40", "-c:v", "libx264", "-preset",
+                                    "veryfast", "-bf", "3", "-g", "15", "-crf", "20", "-pix_fmt", "yuv420p",
                                     w + "h264_bf.mkv"}));
     write_vfr_timestamps(work / "tc_bf.txt", 40, 1000.25);
     must_run("mkvmerge", {"-q", "--timestamp-scale", "10000", "-o", d + "h264_bframes.mkv", "--timestamps",
                           "0:" + w + "tc_bf.txt", w + "h264_bf.mkv"});
+
+    // The same without a default duration: libavformat must estimate the
+    // rate, and the last frame has no duration of its own.
+    fs::copy_file(dir / "h264_bframes.mkv", dir / "no_default_duration.mkv");
+    must_run("mkvpropedit", {"-q", d + "no_default_duration.mkv", "--edit", "track:v1", "--delete",
+                             "default-duration"});
 
     // An audio track before the video track, a cover picture attached, and
     // H.264 without B-frames on a 1 ms timestamp scale.
@@ -244,7 +252,7 @@ void make_fixtures(const fs::path& dir)
                           "--attach-file", w + "cover.png"});
 
     // HEVC with B-frames.
-    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=160x120:r=25", "-frames:v", "24", "-c:v",
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", noisy, "-frames:v", "24", "-c:v",
                                     "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error:bframes=2",
                                     "-pix_fmt", "yuv420p", w + "hevc.mkv"}));
     write_vfr_timestamps(work / "tc_hevc.txt", 24, 500);
@@ -253,8 +261,8 @@ void make_fixtures(const fs::path& dir)
 
     // MPEG-4 part 2 with B-frames and FFV1, both from AVI, so mkvmerge
     // stores them in VfW mode (V_MS/VFW/FOURCC).
-    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=160x120:r=25", "-frames:v", "30", "-c:v",
-                                    "mpeg4", "-bf", "2", "-g", "12", "-vtag", "XVID", w + "mpeg4.avi"}));
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", noisy, "-frames:v", "30", "-c:v", "mpeg4", "-bf", "2", "-g",
+                                    "12", "-q:v", "3", "-vtag", "XVID", w + "mpeg4.avi"}));
     write_vfr_timestamps(work / "tc_mpeg4.txt", 30, 0);
     must_run("mkvmerge",
              {"-q", "-o", d + "vfw_mpeg4.mkv", "--timestamps", "0:" + w + "tc_mpeg4.txt", w + "mpeg4.avi"});

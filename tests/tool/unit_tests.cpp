@@ -3,6 +3,7 @@
 // reader and the FourCC choice.
 #include "cli.hpp"
 #include "demux.hpp"
+#include "frame_copy.hpp"
 #include "matroska_header.hpp"
 #include "timecodes.hpp"
 
@@ -11,6 +12,8 @@
 #include <climits>
 #include <cmath>
 #include <sstream>
+
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -319,3 +322,180 @@ TEST(MpFourcc, Table)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Frame copying
+
+namespace copy_tests {
+
+std::vector<uint8_t> pattern(size_t size, uint8_t seed)
+{
+    std::vector<uint8_t> v(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : v) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return v;
+}
+
+std::vector<uint8_t> length_prefixed(const std::vector<std::vector<uint8_t>>& nals, int length_size)
+{
+    std::vector<uint8_t> out;
+    for (const auto& nal : nals) {
+        for (int i = length_size - 1; i >= 0; --i)
+            out.push_back(static_cast<uint8_t>(nal.size() >> (8 * i)));
+        out.insert(out.end(), nal.begin(), nal.end());
+    }
+    return out;
+}
+
+TEST(MpFrameCopy, SplitsLengthPrefixedFrames)
+{
+    const auto a = pattern(5, 1), b = pattern(300, 2), c = pattern(0, 3);
+    for (const int n : {1, 2, 4}) {
+        if (n == 1 && b.size() > 255)
+            continue;
+        const auto frame = length_prefixed({a, b, c}, n);
+        const auto bodies = mp::split_length_prefixed(frame.data(), frame.size(), n);
+        ASSERT_TRUE(bodies.has_value()) << n;
+        ASSERT_EQ(bodies->size(), 3u);
+        EXPECT_EQ((*bodies)[0].offset, static_cast<size_t>(n));
+        EXPECT_EQ((*bodies)[1].length, 300u);
+        EXPECT_EQ((*bodies)[2].offset, frame.size());
+    }
+    struct Bad {
+        const char* name;
+        std::vector<uint8_t> data;
+        int length_size;
+    };
+    const std::vector<Bad> bad = {
+        {"length past end", {0, 0, 0, 9, 1, 2}, 4},
+        {"truncated length", {0, 0, 0, 1, 7, 0, 0}, 4},
+        {"length size 0", {1, 2}, 0},
+        {"length size 5", {1, 2}, 5},
+    };
+    for (const auto& c2 : bad)
+        EXPECT_FALSE(mp::split_length_prefixed(c2.data.data(), c2.data.size(), c2.length_size).has_value())
+            << c2.name;
+}
+
+TEST(MpFrameCopy, PlansConvertedFrames)
+{
+    const auto small = pattern(100, 4);
+    const auto big1 = pattern(5000, 5);
+    const auto big2 = pattern(9000, 6);
+    const auto in = length_prefixed({small, big1, big2}, 4);
+    const auto bodies = *mp::split_length_prefixed(in.data(), in.size(), 4);
+
+    // What the conversion makes: parameter sets, then each NAL after a start code.
+    const std::vector<uint8_t> params = {0, 0, 0, 1, 0x67, 1, 2, 3, 0, 0, 0, 1, 0x68, 4};
+    std::vector<uint8_t> out = params;
+    for (const auto* nal : {&small, &big1, &big2}) {
+        out.insert(out.end(), {0, 0, 1});
+        out.insert(out.end(), nal->begin(), nal->end());
+    }
+    const int64_t source_at = 1000;
+    const auto pieces = mp::plan_converted(out.data(), out.size(), in.data(), bodies, source_at);
+    ASSERT_TRUE(pieces.has_value());
+    // Literal: params + start code + small NAL + start code; then big1 from
+    // the source; a start code; big2 from the source.
+    const size_t big1_at = params.size() + 3 + small.size() + 3;
+    const std::vector<mp::Piece> expected = {
+        {0, big1_at, -1},
+        {big1_at, big1.size(), source_at + static_cast<int64_t>(bodies[1].offset)},
+        {big1_at + big1.size(), 3, -1},
+        {big1_at + big1.size() + 3, big2.size(), source_at + static_cast<int64_t>(bodies[2].offset)},
+    };
+    EXPECT_EQ(*pieces, expected);
+
+    // A body that does not appear (changed by the conversion) means no plan.
+    std::vector<uint8_t> changed = out;
+    changed[big1_at + big1.size() / 2] ^= 0xFF;
+    EXPECT_FALSE(mp::plan_converted(changed.data(), changed.size(), in.data(), bodies, source_at).has_value());
+    // Without a start code in front of it, neither.
+    std::vector<uint8_t> no_start = out;
+    no_start[big1_at - 1] = 2;
+    EXPECT_FALSE(mp::plan_converted(no_start.data(), no_start.size(), in.data(), bodies, source_at).has_value());
+}
+
+TEST(MpFrameCopy, NalLengthSizeFromCodecData)
+{
+    const std::vector<uint8_t> avcc = {1, 0x64, 0, 0x1f, 0xFF, 0xE1, 0};
+    EXPECT_EQ(mp::nal_length_size_h264(avcc.data(), avcc.size()), 4);
+    const std::vector<uint8_t> avcc2 = {1, 0x64, 0, 0x1f, 0xFD, 0xE1, 0};
+    EXPECT_EQ(mp::nal_length_size_h264(avcc2.data(), avcc2.size()), 2);
+    const std::vector<uint8_t> annexb = {0, 0, 0, 1, 0x67, 0, 0};
+    EXPECT_EQ(mp::nal_length_size_h264(annexb.data(), annexb.size()), 0);
+    EXPECT_EQ(mp::nal_length_size_h264(nullptr, 0), 0);
+    std::vector<uint8_t> hvcc(23, 0);
+    hvcc[0] = 1;
+    hvcc[21] = 0x0F;
+    EXPECT_EQ(mp::nal_length_size_hevc(hvcc.data(), hvcc.size()), 4);
+    EXPECT_EQ(mp::nal_length_size_hevc(hvcc.data(), 10), 0);
+}
+
+// RangeWriter must produce exactly the bytes it is given, whether pieces
+// are copied from the source or written from memory, with seeks between.
+TEST(MpFrameCopy, RangeWriterWritesExactBytes)
+{
+    const auto source_bytes = pattern(200000, 7);
+    char source_name[] = "/tmp/mp-range-src-XXXXXX";
+    const int source_fd = mkstemp(source_name);
+    ASSERT_GE(source_fd, 0);
+    ASSERT_EQ(write(source_fd, source_bytes.data(), source_bytes.size()),
+              static_cast<ssize_t>(source_bytes.size()));
+
+    for (const bool with_source : {true, false}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        std::vector<uint8_t> expected;
+        {
+            mp::RangeWriter writer(out, with_source ? source_fd : -1);
+            const std::vector<uint8_t> header = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
+            ASSERT_EQ(writer.write(header.data(), header.size()), 0);
+            expected.insert(expected.end(), header.begin(), header.end());
+
+            // A frame: 10 literal bytes, then 150000 bytes from source
+            // offset 12345, then 7 literal bytes.
+            std::vector<uint8_t> frame = pattern(10, 8);
+            frame.insert(frame.end(), source_bytes.begin() + 12345, source_bytes.begin() + 12345 + 150000);
+            const auto tail = pattern(7, 9);
+            frame.insert(frame.end(), tail.begin(), tail.end());
+            const std::vector<mp::Piece> pieces = {{0, 10, -1}, {10, 150000, 12345}, {150010, 7, -1}};
+            if (with_source) {
+                EXPECT_TRUE(writer.source_matches(frame.data() + 10, 150000, 12345));
+            }
+            EXPECT_FALSE(writer.source_matches(frame.data(), 150000, 12345));
+            ASSERT_EQ(writer.write_pieces(frame.data(), pieces), 0);
+            expected.insert(expected.end(), frame.begin(), frame.end());
+
+            // Go back and fill in the header size, as the AVI muxer does.
+            EXPECT_EQ(writer.seek(4, SEEK_SET), 4);
+            const std::vector<uint8_t> size_field = {1, 2, 3, 4};
+            ASSERT_EQ(writer.write(size_field.data(), size_field.size()), 0);
+            std::copy(size_field.begin(), size_field.end(), expected.begin() + 4);
+            EXPECT_EQ(writer.seek(0, SEEK_END), static_cast<int64_t>(expected.size()));
+            EXPECT_EQ(writer.size(), static_cast<int64_t>(expected.size()));
+            ASSERT_EQ(writer.flush(), 0);
+#if defined(__linux__)
+            if (with_source) {
+                EXPECT_EQ(writer.bytes_copied(), 150000u);
+            }
+#endif
+            if (!with_source) {
+                EXPECT_EQ(writer.bytes_copied(), 0u);
+            }
+        }
+        std::fflush(out);
+        std::rewind(out);
+        std::vector<uint8_t> got(expected.size() + 16);
+        got.resize(std::fread(got.data(), 1, got.size(), out));
+        std::fclose(out);
+        EXPECT_EQ(got, expected) << (with_source ? "with source" : "memory only");
+    }
+    close(source_fd);
+    unlink(source_name);
+}
+
+}  // namespace copy_tests

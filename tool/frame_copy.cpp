@@ -1,0 +1,284 @@
+#include "frame_copy.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace mp {
+namespace {
+
+constexpr size_t kWindow = 64;
+constexpr size_t kBufferLimit = 256 * 1024;
+constexpr size_t kDirectWrite = 64 * 1024;
+// How far past the previous body a converted frame may have inserted bytes
+// (start codes, parameter sets) before the next body.
+constexpr size_t kMaxInsert = 1 << 20;
+
+bool windows_equal(const uint8_t* a, const uint8_t* b, size_t size)
+{
+    const size_t w = std::min(kWindow, size);
+    const size_t mid = size / 2 - std::min(size / 2, w / 2);
+    return std::memcmp(a, b, w) == 0 && std::memcmp(a + mid, b + mid, w) == 0 &&
+           std::memcmp(a + size - w, b + size - w, w) == 0;
+}
+
+#if !defined(_WIN32)
+bool read_at(int fd, uint8_t* into, size_t size, int64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = pread(fd, into, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        into += n;
+        size -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+#endif
+
+}  // namespace
+
+std::optional<std::vector<NalBody>> split_length_prefixed(const uint8_t* data, size_t size, int length_size)
+{
+    if (length_size < 1 || length_size > 4)
+        return std::nullopt;
+    std::vector<NalBody> bodies;
+    size_t at = 0;
+    while (at < size) {
+        if (size - at < static_cast<size_t>(length_size))
+            return std::nullopt;
+        size_t length = 0;
+        for (int i = 0; i < length_size; ++i)
+            length = (length << 8) | data[at + static_cast<size_t>(i)];
+        at += static_cast<size_t>(length_size);
+        if (length > size - at)
+            return std::nullopt;
+        bodies.push_back({at, length});
+        at += length;
+    }
+    return bodies;
+}
+
+int nal_length_size_h264(const uint8_t* extradata, size_t size)
+{
+    // avcC: configurationVersion 1, ..., lengthSizeMinusOne in byte 4.
+    if (!extradata || size < 7 || extradata[0] != 1)
+        return 0;
+    return (extradata[4] & 3) + 1;
+}
+
+int nal_length_size_hevc(const uint8_t* extradata, size_t size)
+{
+    // hvcC: configurationVersion 1, lengthSizeMinusOne in byte 21. Annex B
+    // codec data starts with a start code (0 0 0 1 or 0 0 1) instead.
+    if (!extradata || size < 23 || extradata[0] != 1)
+        return 0;
+    return (extradata[21] & 3) + 1;
+}
+
+std::optional<std::vector<Piece>> plan_converted(const uint8_t* out, size_t out_size, const uint8_t* in,
+                                                 const std::vector<NalBody>& bodies, int64_t in_source_offset)
+{
+    std::vector<Piece> pieces;
+    size_t cursor = 0;
+    for (const NalBody& body : bodies) {
+        if (body.length < kMinCopyLength)
+            continue;  // written from memory with the bytes around it
+        const uint8_t* wanted = in + body.offset;
+        if (out_size < body.length)
+            return std::nullopt;
+        const size_t last_start = std::min(out_size - body.length, cursor + kMaxInsert);
+        std::optional<size_t> found;
+        // A body follows a start code (0 0 1); look for the first place
+        // after the cursor where one ends and the body's bytes begin.
+        for (size_t p = std::max<size_t>(cursor, 3); p <= last_start; ++p) {
+            if (out[p - 1] == 1 && out[p - 2] == 0 && out[p - 3] == 0 && out[p] == wanted[0] &&
+                windows_equal(out + p, wanted, body.length)) {
+                found = p;
+                break;
+            }
+        }
+        if (!found)
+            return std::nullopt;
+        if (*found > cursor)
+            pieces.push_back({cursor, *found - cursor, -1});
+        pieces.push_back({*found, body.length, in_source_offset + static_cast<int64_t>(body.offset)});
+        cursor = *found + body.length;
+    }
+    if (cursor < out_size)
+        pieces.push_back({cursor, out_size - cursor, -1});
+    return pieces;
+}
+
+RangeWriter::RangeWriter(std::FILE* out, int source_fd)
+#if defined(_WIN32)
+    : fd_(_fileno(out)), source_fd_(-1)
+#else
+    : fd_(fileno(out)), source_fd_(source_fd)
+#endif
+{
+    (void)source_fd;
+    buffer_.reserve(kBufferLimit);
+}
+
+RangeWriter::~RangeWriter() = default;
+
+int RangeWriter::write_at(const uint8_t* data, size_t size, int64_t offset)
+{
+#if defined(_WIN32)
+    if (_lseeki64(fd_, offset, SEEK_SET) < 0)
+        return -errno;
+    while (size > 0) {
+        const int n = _write(fd_, data, static_cast<unsigned>(std::min<size_t>(size, 1 << 30)));
+        if (n <= 0)
+            return n < 0 ? -errno : -EIO;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+#else
+    while (size > 0) {
+        const ssize_t n = pwrite(fd_, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? -errno : -EIO;
+        data += n;
+        size -= static_cast<size_t>(n);
+        offset += n;
+    }
+#endif
+    return 0;
+}
+
+int RangeWriter::flush()
+{
+    if (buffer_.empty())
+        return 0;
+    const int rc = write_at(buffer_.data(), buffer_.size(), buffer_start_);
+    buffer_.clear();
+    return rc;
+}
+
+int RangeWriter::write(const uint8_t* data, size_t size)
+{
+    if (size >= kDirectWrite) {
+        if (const int rc = flush())
+            return rc;
+        if (const int rc = write_at(data, size, position_))
+            return rc;
+    } else {
+        if (buffer_.empty())
+            buffer_start_ = position_;
+        buffer_.insert(buffer_.end(), data, data + size);
+        if (buffer_.size() >= kBufferLimit) {
+            if (const int rc = flush())
+                return rc;
+        }
+    }
+    position_ += static_cast<int64_t>(size);
+    end_ = std::max(end_, position_);
+    return 0;
+}
+
+int RangeWriter::copy_range(int64_t source_offset, size_t size, const uint8_t* fallback)
+{
+#if defined(__linux__)
+    if (copies_enabled()) {
+        if (const int rc = flush())
+            return rc;
+        loff_t from = source_offset;
+        loff_t to = position_;
+        size_t left = size;
+        while (left > 0) {
+            const ssize_t n = copy_file_range(source_fd_, &from, fd_, &to, left, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == ENOSPC || errno == EIO || errno == EFBIG || errno == EDQUOT))
+                return -errno;
+            if (n <= 0) {
+                // Not supported between these files, or the source ended
+                // early: write this and all further frames from memory.
+                copy_works_ = false;
+                break;
+            }
+            left -= static_cast<size_t>(n);
+            bytes_copied_ += static_cast<uint64_t>(n);
+        }
+        const size_t done = size - left;
+        position_ += static_cast<int64_t>(done);
+        end_ = std::max(end_, position_);
+        if (left == 0)
+            return 0;
+        return write(fallback + done, left);
+    }
+#else
+    (void)source_offset;
+#endif
+    return write(fallback, size);
+}
+
+int RangeWriter::write_pieces(const uint8_t* data, const std::vector<Piece>& pieces)
+{
+    for (const Piece& p : pieces) {
+        const int rc = p.source_offset >= 0 ? copy_range(p.source_offset, p.length, data + p.out_offset)
+                                            : write(data + p.out_offset, p.length);
+        if (rc)
+            return rc;
+    }
+    return 0;
+}
+
+int64_t RangeWriter::seek(int64_t offset, int whence)
+{
+    int64_t target = offset;
+    if (whence == SEEK_CUR)
+        target = position_ + offset;
+    else if (whence == SEEK_END)
+        target = size() + offset;
+    if (target < 0)
+        return -EINVAL;
+    if (target != position_) {
+        if (const int rc = flush())
+            return rc;
+        position_ = target;
+    }
+    return position_;
+}
+
+int64_t RangeWriter::size() const
+{
+    return std::max(end_, buffer_start_ + static_cast<int64_t>(buffer_.size()));
+}
+
+bool RangeWriter::source_matches(const uint8_t* data, size_t size, int64_t offset) const
+{
+#if defined(_WIN32)
+    (void)data;
+    (void)size;
+    (void)offset;
+    return false;
+#else
+    if (source_fd_ < 0 || offset < 0 || size == 0)
+        return false;
+    const size_t w = std::min(kWindow, size);
+    const size_t mid = size / 2 - std::min(size / 2, w / 2);
+    uint8_t window[kWindow];
+    for (const size_t at : {size_t{0}, mid, size - w}) {
+        if (!read_at(source_fd_, window, w, offset + static_cast<int64_t>(at)) ||
+            std::memcmp(window, data + at, w) != 0)
+            return false;
+    }
+    return true;
+#endif
+}
+
+}  // namespace mp

@@ -1,0 +1,99 @@
+// Moving frame data without copying it through our memory.
+//
+// Writing through write() costs far more than reading here: every byte is
+// copied from user memory into the page cache. Most of a frame's bytes,
+// though, are already in the source file exactly as the AVI needs them, so
+// the output is written as a mix of small literal pieces (AVI chunk headers,
+// start codes, parameter sets) from memory and large ranges copied from the
+// source file by the kernel (copy_file_range on Linux). Where the kernel
+// copy is unavailable, or a range cannot be proven to match, the bytes are
+// written from memory instead; the result is the same file either way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+namespace mp {
+
+// One piece of an output frame: `length` bytes at `out_offset` within the
+// frame, either written from memory (source_offset < 0) or copied from the
+// source file at `source_offset`.
+struct Piece {
+    size_t out_offset = 0;
+    size_t length = 0;
+    int64_t source_offset = -1;
+    friend bool operator==(const Piece&, const Piece&) = default;
+};
+
+// Ranges shorter than this are cheaper to write from memory.
+constexpr size_t kMinCopyLength = 4096;
+
+// A NAL unit body inside a length-prefixed (MP4-style) frame.
+struct NalBody {
+    size_t offset = 0;
+    size_t length = 0;
+};
+
+// Splits a length-prefixed frame into its NAL bodies; nullopt when the
+// lengths do not add up to the frame size.
+std::optional<std::vector<NalBody>> split_length_prefixed(const uint8_t* data, size_t size, int length_size);
+
+// The NAL length field size of H.264 (avcC) or HEVC (hvcC) codec data, or
+// 0 when the codec data is not in that form.
+int nal_length_size_h264(const uint8_t* extradata, size_t size);
+int nal_length_size_hevc(const uint8_t* extradata, size_t size);
+
+// Pieces for a converted frame `out` whose NAL bodies are those of `in` (at
+// `in_source_offset` in the source file), each preceded by a start code and
+// possibly inserted parameter sets. Bodies shorter than kMinCopyLength stay
+// in the literal pieces. Each body must be found in order, after a start
+// code, with matching first, middle and last bytes; nullopt otherwise.
+std::optional<std::vector<Piece>> plan_converted(const uint8_t* out, size_t out_size, const uint8_t* in,
+                                                 const std::vector<NalBody>& bodies, int64_t in_source_offset);
+
+// Writes the AVI file: a file descriptor with its own buffer for small
+// writes, positioned writes, and kernel copies from the source.
+class RangeWriter {
+public:
+    // `out` is the open output file (we keep using its descriptor only);
+    // `source_fd` is the source opened for reading, or -1 for no copies.
+    RangeWriter(std::FILE* out, int source_fd);
+    ~RangeWriter();
+    RangeWriter(const RangeWriter&) = delete;
+    RangeWriter& operator=(const RangeWriter&) = delete;
+
+    // Plain bytes at the current position. Returns 0 or -errno.
+    int write(const uint8_t* data, size_t size);
+    // A frame laid out by `pieces`; `data` holds all its bytes for pieces
+    // written from memory and as the fallback for copies.
+    int write_pieces(const uint8_t* data, const std::vector<Piece>& pieces);
+    // Moves the position (the AVI muxer goes back to fill in headers).
+    int64_t seek(int64_t offset, int whence);
+    int64_t size() const;
+    int flush();
+
+    // Verifies that `data` is what the source holds at `offset`, by
+    // comparing its first, middle and last bytes.
+    bool source_matches(const uint8_t* data, size_t size, int64_t offset) const;
+
+    bool copies_enabled() const { return source_fd_ >= 0 && copy_works_; }
+    uint64_t bytes_copied() const { return bytes_copied_; }
+
+private:
+    int write_at(const uint8_t* data, size_t size, int64_t offset);
+    int copy_range(int64_t source_offset, size_t size, const uint8_t* fallback);
+
+    int fd_;
+    int source_fd_;
+    bool copy_works_ = true;
+    std::vector<uint8_t> buffer_;
+    int64_t buffer_start_ = 0;  // file offset of buffer_[0]
+    int64_t position_ = 0;
+    int64_t end_ = 0;
+    uint64_t bytes_copied_ = 0;
+};
+
+}  // namespace mp

@@ -38,6 +38,7 @@ struct DialogVisit {
     QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
     QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptSave;
     QStringList selectedFiles;
+    bool qtDialog = false; // Qt's own dialog, not the platform's
 };
 
 // The records written so far, oldest first.
@@ -159,7 +160,7 @@ bool EndToEndTest::OpenDialog(const QString& choice, DialogVisit* visit) {
         if (dialog == nullptr) return;
         seen = true;
         if (visit) *visit = {dialog->windowTitle(), dialog->nameFilters(), dialog->fileMode(), dialog->acceptMode(),
-                             dialog->selectedFiles()};
+                             dialog->selectedFiles(), dialog->testOption(QFileDialog::DontUseNativeDialog)};
         if (choice.isEmpty()) {
             dialog->reject();
         } else {
@@ -209,6 +210,7 @@ void EndToEndTest::dialogSettingsAndProposedNames() {
     QCOMPARE(visit.nameFilters, QStringList{QStringLiteral("mkv影音檔 (*.mkv)")});
     QCOMPARE(visit.fileMode, QFileDialog::ExistingFile);
     QCOMPARE(visit.acceptMode, QFileDialog::AcceptOpen);
+    QVERIFY(visit.qtDialog);
 
     QCOMPARE(Box(QStringLiteral("Text_path"))->text(), sourceFolder_ + QLatin1Char('/'));
     QCOMPARE(Box(QStringLiteral("Text_mkv"))->text(), fileName);
@@ -324,7 +326,17 @@ void EndToEndTest::failedStartKeepsWindow() {
             box->button(QMessageBox::Ok)->click();
         }
     });
-    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    // Click inside the running event loop: the failure must not end it, so
+    // it returns only with the code given later.
+    QTimer::singleShot(0, this, [this] {
+        QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+        QTimer::singleShot(50, this, [] { QCoreApplication::exit(42); });
+    });
+    QTimer failSafe;
+    failSafe.setSingleShot(true);
+    connect(&failSafe, &QTimer::timeout, this, [] { QCoreApplication::exit(99); });
+    failSafe.start(5000);
+    QCOMPARE(QApplication::exec(), 42);
     modals_->SetHandler(nullptr);
 
     QCOMPARE(modals_->Seen(), 2); // the file dialog, then the message

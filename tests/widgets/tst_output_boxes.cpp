@@ -42,6 +42,7 @@ private slots:
     void tabIntoPromptKeepsIt();
     void leavingBox_data();
     void leavingBox();
+    void switchingWindowsIsNotLeaving();
 
 private:
     QLineEdit* Box(const QString& name) const {
@@ -249,6 +250,26 @@ void OutputBoxesTest::leavingBox() {
     QCOMPARE(arguments.size(), 3);
     QCOMPARE(arguments[isVideo ? 1 : 2], expected);
     QCOMPARE(arguments[isVideo ? 2 : 1], before[isVideo ? 1 : 0]);
+}
+
+void OutputBoxesTest::switchingWindowsIsNotLeaving() {
+    // Another window taking the activation leaves the focus where it is
+    // within this window: the emptied box stays empty until it is left.
+    QLineEdit* edit = Box(QStringLiteral("Text_Video"));
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QCOMPARE(edit->text(), QString());
+
+    QWidget other;
+    other.resize(100, 50);
+    QVERIFY(ActivateWindow(other));
+    QVERIFY(!app_->Window().isActiveWindow());
+    QCOMPARE(edit->text(), QString());
+
+    QVERIFY(ActivateWindow(app_->Window()));
+    QCOMPARE(QApplication::focusWidget(), edit);
+    QCOMPARE(edit->text(), QString());
+    QTest::keyClick(edit, Qt::Key_Tab);
+    QCOMPARE(edit->text(), QStringLiteral("output.avi"));
 }
 
 QTEST_MAIN(OutputBoxesTest)

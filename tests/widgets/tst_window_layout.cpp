@@ -76,6 +76,7 @@ private slots:
     void tabOrder();
     void linesDrawn_data();
     void linesDrawn();
+    void gapHoldsOnlyTheLines_data();
     void gapHoldsOnlyTheLines();
     void demuxFont();
 
@@ -250,8 +251,24 @@ void WindowLayoutTest::linesDrawn() {
     }
 }
 
+void WindowLayoutTest::gapHoldsOnlyTheLines_data() {
+    QTest::addColumn<bool>("ownColours");
+
+    QTest::newRow("style's colours") << false;
+    // The lines follow the window-text colour, whatever it is.
+    QTest::newRow("window's own colours") << true;
+}
+
 void WindowLayoutTest::gapHoldsOnlyTheLines() {
+    QFETCH(bool, ownColours);
+
     QWidget& window = app_->Window();
+    if (ownColours) {
+        QPalette palette = window.palette();
+        palette.setColor(QPalette::WindowText, QColor(0xc0, 0x20, 0x10));
+        palette.setColor(QPalette::Window, QColor(0xd0, 0xe8, 0xd0));
+        window.setPalette(palette);
+    }
     const QImage image = window.grab().toImage();
     const QRgb ink = window.palette().color(QPalette::WindowText).rgb();
     const QRgb paper = window.palette().color(QPalette::Window).rgb();

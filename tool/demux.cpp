@@ -81,6 +81,9 @@ InputFormatPtr open_source(const fs::path& source)
     // without this libavformat guesses missing ones, and the timecodes must
     // be the stored block timestamps.
     raw->flags |= AVFMT_FLAG_NOFILLIN;
+    // Nor run a parser over the frames: it would only re-derive details the
+    // container already has, reading (and for H.264 unescaping) every byte.
+    raw->flags |= AVFMT_FLAG_NOPARSE;
     const int rc = avformat_open_input(&raw, source.string().c_str(), nullptr, nullptr);  // frees raw on failure
     if (rc == AVERROR_EXIT)
         throw Interrupted();

@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 int main(int argc, char** argv)
 {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
@@ -30,6 +34,14 @@ int main(int argc, char** argv)
         break;
     }
 
+#if defined(__GLIBC__)
+    // Every frame passes through a few buffers of its size. glibc serves
+    // large blocks with fresh mmap()s by default, so each frame would fault
+    // in (and zero) new pages; keeping them in the heap reuses the same
+    // memory. Bounded: only a handful of frame-sized blocks live at once.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 128 << 20);
+#endif
     mp::install_interrupt_handlers();
     mp::Progress progress(stderr, mp::stderr_is_terminal());
     const mp::DemuxJob job{cmd.source, cmd.avi, cmd.timecodes};

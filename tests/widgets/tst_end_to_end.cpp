@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -20,16 +19,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <deque>
 #include <memory>
 
 using namespace tcdemux;
 using namespace tcdemux::test;
 
 namespace {
-
-const QString kVideoPrompt = QStringLiteral("Output AVI file name");
-const QString kTimecodesPrompt = QStringLiteral("Output timecodes file name");
 
 // What a test saw of one open-file dialog.
 struct DialogVisit {
@@ -41,10 +36,10 @@ struct DialogVisit {
     bool qtDialog = false; // Qt's own dialog, not the platform's
 };
 
-// The records written so far, oldest first.
+// The records written so far.
 QStringList RecordFiles(const QString& folder) {
     QStringList files;
-    for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.rec")}, QDir::Files, QDir::Time | QDir::Reversed))
+    for (const QFileInfo& info : QDir(folder).entryInfoList({QStringLiteral("*.rec")}, QDir::Files))
         files << info.filePath();
     return files;
 }

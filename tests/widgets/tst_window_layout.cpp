@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <utility>

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -414,4 +415,48 @@ TEST(MpConcurrency, SeveralRunsOnTheSameOutputsLeaveWholeFiles)
     const TrackDump avi = dump_video(dir / "out.avi", true);
     EXPECT_EQ(avi.packets, static_cast<int64_t>(expected.size()) - 2);
     EXPECT_EQ(avi.frame_hashes, dump_video(source, true).frame_hashes);
+}
+
+// With a terminal on stderr the tool shows a progress line, redrawn at most
+// ten times a second and erased before the summary.
+TEST(MpProgress, ShownOnTerminalAndCleared)
+{
+    const fs::path source = fixture("long.mkv");
+    TempDir dir;
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(slave, 2);
+        const int null_out = open("/dev/null", O_WRONLY);
+        dup2(null_out, 1);
+        close(master);
+        const std::string exe = mp_exe();
+        const std::string a = source.string(), b = (dir / "out.avi").string(), c = (dir / "out.txt").string();
+        execl(exe.c_str(), exe.c_str(), a.c_str(), b.c_str(), c.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<size_t>(n));
+    close(master);
+    const int status = wait_tool(pid);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    EXPECT_EQ(status, 0) << shown;
+    size_t updates = 0;
+    for (size_t at = 0; (at = shown.find("% read, ", at)) != std::string::npos; ++at)
+        ++updates;
+    EXPECT_GE(updates, 1u) << shown;
+    EXPECT_LE(static_cast<double>(updates), seconds * 10 + 1) << shown;
+    // The line is erased at the end, and nothing else is printed.
+    ASSERT_GE(shown.size(), 4u);
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << shown;
+    EXPECT_EQ(shown.find("error"), std::string::npos) << shown;
 }

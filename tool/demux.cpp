@@ -15,6 +15,7 @@ extern "C" {
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <new>
@@ -37,7 +38,11 @@ constexpr int64_t kNsPerSecond = 1000000000;
 // mean the demuxer met damaged data even when it recovered and read on.
 class LogCapture {
 public:
-    LogCapture() { av_log_set_callback(&LogCapture::callback); }
+    LogCapture()
+    {
+        errors_.store(0);
+        av_log_set_callback(&LogCapture::callback);
+    }
     ~LogCapture()
     {
         watch(nullptr, nullptr);
@@ -67,7 +72,7 @@ private:
     static inline std::atomic<int> errors_{0};
 };
 
-InputFormatPtr open_source(const fs::path& source)
+InputFormatPtr open_source(const fs::path& source, LogCapture& log)
 {
     std::error_code ec;
     if (fs::is_directory(source, ec))
@@ -84,6 +89,9 @@ InputFormatPtr open_source(const fs::path& source)
     // Nor run a parser over the frames: it would only re-derive details the
     // container already has, reading (and for H.264 unescaping) every byte.
     raw->flags |= AVFMT_FLAG_NOPARSE;
+    // Errors the demuxer reports while reading the header but survives
+    // (a damaged first cluster it skips) count as damage too.
+    log.watch(raw, nullptr);
     const int rc = avformat_open_input(&raw, source.string().c_str(), nullptr, nullptr);  // frees raw on failure
     if (rc == AVERROR_EXIT)
         throw Interrupted();
@@ -429,7 +437,7 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     const std::string src = quote_name(job.source.string());
 
     LogCapture log;
-    InputFormatPtr input = open_source(job.source);
+    InputFormatPtr input = open_source(job.source, log);
     log.watch(input.get(), input->pb);
 
     const int index = pick_video_stream(input.get(), job.source);
@@ -495,7 +503,6 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     int64_t frames = 0;
     std::optional<std::string> damage;
     const int64_t source_size = avio_size(input->pb);
-    const int errors_before = log.errors();
 
     while (true) {
         if (interrupted())
@@ -573,8 +580,19 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
         static_cast<uint64_t>(source_size) < *header->segment_end)
         damage = src + " is cut off (" + std::to_string(source_size) + " of " +
                  std::to_string(*header->segment_end) + " bytes present)";
-    if (!damage && log.errors() > errors_before)
+    if (!damage && log.errors() > 0)
         damage = src + " has damaged parts that had to be skipped";
+    // Files written by mkvmerge list each track's frame count; fewer frames
+    // than that means some were lost without the demuxer noticing.
+    if (!damage) {
+        if (const AVDictionaryEntry* listed = av_dict_get(st->metadata, "NUMBER_OF_FRAMES", nullptr, 0)) {
+            char* end = nullptr;
+            const long long expected = std::strtoll(listed->value, &end, 10);
+            if (end && *end == '\0' && expected > frames)
+                damage = src + " has " + std::to_string(frames) + " readable frames of the " +
+                         std::to_string(expected) + " its header lists";
+        }
+    }
     if (frames == 0)
         throw Error("no video frames could be read from " + src + (damage ? " (" + *damage + ")" : ""));
 

@@ -50,7 +50,7 @@ int main(int argc, char** argv)
         const mp::DemuxResult result = mp::run_demux(job, progress);
         progress.clear();
         if (result.damage)
-            std::fprintf(stderr, "mp.exe: warning: %s; kept the %lld frames read before that\n",
+            std::fprintf(stderr, "mp.exe: warning: %s; kept %lld frames in both outputs\n",
                          result.damage->c_str(), static_cast<long long>(result.frames));
         std::printf("%s\n", mp::summary_line(job, result).c_str());
         if (std::fflush(stdout) != 0)

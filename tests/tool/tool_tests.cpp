@@ -145,7 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GoodCase{"vfw_mpeg4.mkv", 0, "XVID", true, {0, 0}},
                       GoodCase{"vfw_ffv1.mkv", 0, "FFV1", true, {1001, 24000}},
                       GoodCase{"vp8.webm", 0, "VP80", true, {0, 0}},
-                      GoodCase{"no_default_duration.mkv", 0, "H264", false, {0, 0}, true}),
+                      GoodCase{"no_default_duration.mkv", 0, "H264", false, {0, 0}, true},
+                      GoodCase{"h264_zlib.mkv", 0, "H264", false, {0, 0}}),
     [](const auto& info) {
         std::string name = info.param.file;
         std::replace_if(name.begin(), name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
@@ -338,7 +339,7 @@ TEST(MpDamage, CutOffSourceKeepsFramesBeforeTheCut)
     const RunResult r = run(mp_exe(), {cut.string(), (dir / "out.avi").string(), (dir / "out.txt").string()});
     EXPECT_EQ(r.exit_code, 1) << r.err;
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("^mp\\.exe: warning: .*cut off.*kept the ([0-9]+) frames")))
+    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("^mp\\.exe: warning: .*cut off.*; kept ([0-9]+) frames")))
         << r.err;
     EXPECT_EQ(count_lines(r.err), 1u) << r.err;
     const int64_t kept = std::stoll(m[1]);
@@ -356,6 +357,56 @@ TEST(MpDamage, CutOffSourceKeepsFramesBeforeTheCut)
     const std::vector<std::string> full = mkvextract_timestamps(fixture("h264_bframes.mkv"), 0, dir / "ref.txt");
     for (size_t i = 1; i + 1 < lines.size(); ++i)
         EXPECT_NE(std::find(full.begin() + 1, full.end(), lines[i]), full.end()) << lines[i];
+}
+
+// Damage anywhere must end in a clean result: an error with nothing
+// written, a warning with both outputs holding the same frames, or success
+// with every frame there (damage inside frame data is invisible to the
+// container and is copied as it is).
+TEST(MpDamage, CorruptionAnywhereGivesConsistentOutputsOrAnError)
+{
+    const std::string good = read_file(fixture("vfw_mpeg4.mkv"));
+    const int64_t all_frames = 30;
+    // Places in the header, and at and just after each cluster's start.
+    std::vector<size_t> places = {0, 5, 20, 40, 60, 90, 130, 200, 300, 500, 800, 1300};
+    const std::string cluster_id("\x1F\x43\xB6\x75", 4);
+    for (size_t at = good.find(cluster_id); at != std::string::npos; at = good.find(cluster_id, at + 1)) {
+        places.push_back(at);
+        places.push_back(at + 12);
+    }
+    TempDir dir;
+    int warnings = 0, errors = 0;
+    for (size_t n = 0; n < places.size(); ++n) {
+        std::string data = good;
+        for (size_t k = 0; k < 16 && places[n] + k < data.size(); ++k)
+            data[places[n] + k] = static_cast<char>((n * 37 + k * 11 + 1) & 0xFF);
+        const fs::path source = dir / "damaged.mkv";
+        write_file(source, data);
+        const RunResult r = run(mp_exe(), {source.string(), (dir / "out.avi").string(), (dir / "out.txt").string()});
+        SCOPED_TRACE("garbage at byte " + std::to_string(places[n]) + ": " + r.err);
+        ASSERT_GE(r.exit_code, 0) << "killed by a signal";
+        ASSERT_LE(r.exit_code, 2);
+        if (r.exit_code == 2) {
+            ++errors;
+            EXPECT_FALSE(fs::exists(dir / "out.avi"));
+            EXPECT_FALSE(fs::exists(dir / "out.txt"));
+        } else {
+            warnings += r.exit_code;
+            const std::vector<std::string> lines = read_lines(dir / "out.txt");
+            ASSERT_GE(lines.size(), 3u);
+            const int64_t frames = static_cast<int64_t>(lines.size()) - 2;
+            EXPECT_EQ(dump_video(dir / "out.avi", false).packets, frames);
+            if (r.exit_code == 0) {
+                EXPECT_EQ(frames, all_frames) << "frames lost without a warning";
+            }
+        }
+        EXPECT_TRUE(leftover_temporaries(dir.path()).empty());
+        fs::remove(dir / "out.avi");
+        fs::remove(dir / "out.txt");
+    }
+    // The places were chosen to hit all three outcomes.
+    EXPECT_GT(warnings, 0);
+    EXPECT_GT(errors, 0);
 }
 
 TEST(MpInterrupt, SigtermRemovesTemporariesAndKeepsOldOutputs)

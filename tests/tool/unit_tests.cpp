@@ -419,22 +419,6 @@ TEST(MpFrameCopy, PlansConvertedFrames)
     EXPECT_FALSE(mp::plan_converted(no_start.data(), no_start.size(), in.data(), bodies, source_at).has_value());
 }
 
-TEST(MpFrameCopy, NalLengthSizeFromCodecData)
-{
-    const std::vector<uint8_t> avcc = {1, 0x64, 0, 0x1f, 0xFF, 0xE1, 0};
-    EXPECT_EQ(mp::nal_length_size_h264(avcc.data(), avcc.size()), 4);
-    const std::vector<uint8_t> avcc2 = {1, 0x64, 0, 0x1f, 0xFD, 0xE1, 0};
-    EXPECT_EQ(mp::nal_length_size_h264(avcc2.data(), avcc2.size()), 2);
-    const std::vector<uint8_t> annexb = {0, 0, 0, 1, 0x67, 0, 0};
-    EXPECT_EQ(mp::nal_length_size_h264(annexb.data(), annexb.size()), 0);
-    EXPECT_EQ(mp::nal_length_size_h264(nullptr, 0), 0);
-    std::vector<uint8_t> hvcc(23, 0);
-    hvcc[0] = 1;
-    hvcc[21] = 0x0F;
-    EXPECT_EQ(mp::nal_length_size_hevc(hvcc.data(), hvcc.size()), 4);
-    EXPECT_EQ(mp::nal_length_size_hevc(hvcc.data(), 10), 0);
-}
-
 // RangeWriter must produce exactly the bytes it is given, whether pieces
 // are copied from the source or written from memory, with seeks between.
 TEST(MpFrameCopy, RangeWriterWritesExactBytes)

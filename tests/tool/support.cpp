@@ -264,7 +264,7 @@ void make_fixtures(const fs::path& dir)
     must_run("mkvmerge",
              {"-q", "-o", d + "hevc.mkv", "--timestamps", "0:" + w + "tc_hevc.txt", w + "hevc.mkv"});
 
-    // MPEG-4 part 2 with B-frames and FFV1, both from AVI, so mkvmerge
+    // MPEG-4 ASP with B-frames and FFV1, both from AVI, so mkvmerge
     // stores them in VfW mode (V_MS/VFW/FOURCC).
     must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", noisy, "-frames:v", "30", "-c:v", "mpeg4", "-bf", "2", "-g",
                                     "12", "-q:v", "3", "-vtag", "XVID", w + "mpeg4.avi"}));
@@ -318,6 +318,9 @@ void make_fixtures(const fs::path& dir)
 
 }  // namespace
 
+// Bumped whenever make_fixtures() changes, so an old set is not reused.
+constexpr const char* kFixtureVersion = "mp-fixtures 5";
+
 const fs::path& fixtures()
 {
     static std::mutex mutex;
@@ -327,17 +330,28 @@ const fs::path& fixtures()
         return ready;
     const char* env = std::getenv("MP_FIXTURE_DIR");
     const fs::path dir = env && *env ? fs::path(env) : fs::path(MP_FIXTURE_DIR);
-    if (!fs::exists(dir / "complete")) {
-        // Build in a private folder and rename it into place, so parallel
-        // test processes never see half-made files.
+    const char* fresh_env = std::getenv("MP_FIXTURES_FRESH");
+    const bool fresh_wanted = fresh_env && *fresh_env == '1';
+    if (fresh_wanted || read_file(dir / "complete") != kFixtureVersion) {
         fs::create_directories(dir.parent_path());
+        // Move an old set aside first (rename is atomic), then build in a
+        // private folder and rename it into place, so parallel test
+        // processes never see half-made files.
+        if (fs::exists(dir)) {
+            std::string old = (dir.parent_path() / "mp_fixtures.old-XXXXXX").string();
+            if (mkdtemp(old.data())) {
+                std::error_code ec;
+                fs::rename(dir, fs::path(old) / "set", ec);
+                fs::remove_all(old, ec);
+            }
+        }
         std::string pattern = (dir.parent_path() / "mp_fixtures.new-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("cannot create a fixture folder");
         const fs::path fresh = pattern;
         try {
             make_fixtures(fresh);
-            write_file(fresh / "complete", "");
+            write_file(fresh / "complete", kFixtureVersion);
         } catch (...) {
             fs::remove_all(fresh);
             throw;

@@ -472,9 +472,9 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
         if (!filter)
             throw Error(std::string("this FFmpeg build lacks the ") + filter_name + " filter");
         AVBSFContext* raw = nullptr;
-        av_check(av_bsf_alloc(filter, &raw), "cannot prepare the stream conversion");
+        av_check(av_bsf_alloc(filter, &raw), "cannot prepare the stream conversion for " + src);
         bsf.reset(raw);
-        av_check(avcodec_parameters_copy(bsf->par_in, st->codecpar), "cannot prepare the stream conversion");
+        av_check(avcodec_parameters_copy(bsf->par_in, st->codecpar), "cannot prepare the stream conversion for " + src);
         bsf->time_base_in = st->time_base;
         av_check(av_bsf_init(bsf.get()), "the codec set-up data of the video track of " + src + " is damaged");
         out_par = bsf->par_out;

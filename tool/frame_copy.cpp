@@ -101,8 +101,10 @@ std::optional<std::vector<Piece>> plan_converted(const uint8_t* out, size_t out_
         // A body follows a start code (0 0 1); look for the first place
         // after the cursor where one ends and the body's bytes begin.
         for (size_t p = std::max<size_t>(cursor, 3); p <= last_start; ++p) {
+            // Cheap checks first, then the whole body: a partial match could
+            // be a repetitive body found a few bytes too early.
             if (out[p - 1] == 1 && out[p - 2] == 0 && out[p - 3] == 0 && out[p] == wanted[0] &&
-                windows_equal(out + p, wanted, body.length)) {
+                windows_equal(out + p, wanted, body.length) && std::memcmp(out + p, wanted, body.length) == 0) {
                 found = p;
                 break;
             }

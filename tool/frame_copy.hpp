@@ -49,8 +49,8 @@ int nal_length_size_hevc(const uint8_t* extradata, size_t size);
 // Pieces for a converted frame `out` whose NAL bodies are those of `in` (at
 // `in_source_offset` in the source file), each preceded by a start code and
 // possibly inserted parameter sets. Bodies shorter than kMinCopyLength stay
-// in the literal pieces. Each body must be found in order, after a start
-// code, with matching first, middle and last bytes; nullopt otherwise.
+// in the literal pieces. Each body must be found whole, in order, after a
+// start code; nullopt otherwise.
 std::optional<std::vector<Piece>> plan_converted(const uint8_t* out, size_t out_size, const uint8_t* in,
                                                  const std::vector<NalBody>& bodies, int64_t in_source_offset);
 

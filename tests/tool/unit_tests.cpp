@@ -410,6 +410,29 @@ TEST(MpFrameCopy, PlansConvertedFrames)
     };
     EXPECT_EQ(*pieces, expected);
 
+    // A repetitive body must not be matched early: here its first, middle
+    // and last bytes also match two bytes after the first start code.
+    {
+        std::vector<uint8_t> ab;
+        for (int i = 0; i < 40; ++i)
+            ab.insert(ab.end(), {'A', 'B'});
+        std::vector<uint8_t> big;
+        for (int i = 0; i < 3000; ++i)
+            big.insert(big.end(), {'A', 'B'});
+        const auto rep_in = length_prefixed({ab, big}, 4);
+        const auto rep_bodies = *mp::split_length_prefixed(rep_in.data(), rep_in.size(), 4);
+        std::vector<uint8_t> rep_out = {0, 0, 0, 1};
+        rep_out.insert(rep_out.end(), ab.begin(), ab.end());
+        rep_out.insert(rep_out.end(), {0, 0, 0, 1});
+        const size_t big_at = rep_out.size();
+        rep_out.insert(rep_out.end(), big.begin(), big.end());
+        const auto rep = mp::plan_converted(rep_out.data(), rep_out.size(), rep_in.data(), rep_bodies, 0);
+        ASSERT_TRUE(rep.has_value());
+        const std::vector<mp::Piece> rep_expected = {{0, big_at, -1},
+                                                     {big_at, big.size(), static_cast<int64_t>(rep_bodies[1].offset)}};
+        EXPECT_EQ(*rep, rep_expected);
+    }
+
     // A body that does not appear (changed by the conversion) means no plan.
     std::vector<uint8_t> changed = out;
     changed[big1_at + big1.size() / 2] ^= 0xFF;

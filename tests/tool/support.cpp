@@ -292,6 +292,9 @@ void make_fixtures(const fs::path& dir)
                           "--attachment-name", "cover.png", "--attach-file", w + "cover.png"});
 
     write_file(dir / "text.mkv", "This is a plain text file, not a video.\n");
+    // Another media format under a Matroska name.
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-frames:v", "3", "-c:v", "mpeg4",
+                                    "-f", "mp4", d + "mp4_named.mkv"}));
 
     // A long clip for the interruption test.
     must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=160x120:r=25", "-frames:v", "600", "-c:v",
@@ -319,7 +322,7 @@ void make_fixtures(const fs::path& dir)
 }  // namespace
 
 // Bumped whenever make_fixtures() changes, so an old set is not reused.
-constexpr const char* kFixtureVersion = "mp-fixtures 5";
+constexpr const char* kFixtureVersion = "mp-fixtures 6";
 
 const fs::path& fixtures()
 {

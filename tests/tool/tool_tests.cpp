@@ -208,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"AudioWithCover", "audio_only.mkv", "has no video track (only a cover picture)"},
                       ErrorCase{"NoFourcc", "prores.mkv", "cannot identify"},
                       ErrorCase{"Missing", nullptr, "no such file"},
-                      ErrorCase{"NotMatroska", "../mp_fixtures/complete", "is not a Matroska"}),
+                      ErrorCase{"Mp4NamedMkv", "mp4_named.mkv", "file, not Matroska or WebM"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #   make test  installs what is missing, builds, runs every test through CTest
 # Under CI=true `make test` also builds and runs the suite with the sanitizers.
 
+MAKEFLAGS    += --no-print-directory
 BUILD_DIR    ?= build
 SAN_DIR      ?= build-sanitize
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)

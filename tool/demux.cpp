@@ -338,7 +338,7 @@ private:
 
 // The source file offset of a frame's data as the demuxer read it: the
 // packet shares the buffer the block was read into, which started at
-// pkt->pos. Spot-checked against the file, since a track with compressed
+// pkt->pos. Checked against the file byte for byte, since a track with compressed
 // or stripped headers hands out rebuilt data instead.
 std::optional<int64_t> locate_in_source(const AVPacket* pkt, const RangeWriter& writer)
 {

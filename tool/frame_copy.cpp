@@ -14,6 +14,7 @@ namespace mp {
 namespace {
 
 constexpr size_t kWindow = 64;
+constexpr size_t kCompareChunk = 16 * 1024;
 constexpr size_t kBufferLimit = 256 * 1024;
 constexpr size_t kDirectWrite = 64 * 1024;
 // How far past the previous body a converted frame may have inserted bytes
@@ -271,12 +272,13 @@ bool RangeWriter::source_matches(const uint8_t* data, size_t size, int64_t offse
 #else
     if (source_fd_ < 0 || offset < 0 || size == 0)
         return false;
-    const size_t w = std::min(kWindow, size);
-    const size_t mid = size / 2 - std::min(size / 2, w / 2);
-    uint8_t window[kWindow];
-    for (const size_t at : {size_t{0}, mid, size - w}) {
-        if (!read_at(source_fd_, window, w, offset + static_cast<int64_t>(at)) ||
-            std::memcmp(window, data + at, w) != 0)
+    // Every byte is compared: a range copied from the wrong place would
+    // corrupt the output silently, and reading from the page cache costs
+    // far less than the write it replaces.
+    uint8_t chunk[kCompareChunk];
+    for (size_t at = 0; at < size; at += kCompareChunk) {
+        const size_t n = std::min(kCompareChunk, size - at);
+        if (!read_at(source_fd_, chunk, n, offset + static_cast<int64_t>(at)) || std::memcmp(chunk, data + at, n) != 0)
             return false;
     }
     return true;

@@ -75,8 +75,7 @@ public:
     int64_t size() const;
     int flush();
 
-    // Verifies that `data` is what the source holds at `offset`, by
-    // comparing its first, middle and last bytes.
+    // Verifies that `data` is byte for byte what the source holds at `offset`.
     bool source_matches(const uint8_t* data, size_t size, int64_t offset) const;
 
     bool copies_enabled() const { return source_fd_ >= 0 && copy_works_; }

@@ -490,6 +490,10 @@ TEST(MpFrameCopy, RangeWriterWritesExactBytes)
             const std::vector<mp::Piece> pieces = {{0, 10, -1}, {10, 150000, 12345}, {150010, 7, -1}};
             if (with_source) {
                 EXPECT_TRUE(writer.source_matches(frame.data() + 10, 150000, 12345));
+                // One byte off, far from the start, middle and end of the range.
+                std::vector<uint8_t> altered(frame.begin() + 10, frame.begin() + 150010);
+                altered[1000] ^= 0x5A;
+                EXPECT_FALSE(writer.source_matches(altered.data(), altered.size(), 12345));
             }
             EXPECT_FALSE(writer.source_matches(frame.data(), 150000, 12345));
             ASSERT_EQ(writer.write_pieces(frame.data(), pieces), 0);

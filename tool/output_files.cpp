@@ -103,8 +103,8 @@ void check_output_paths(const fs::path& source, const fs::path& avi, const fs::p
 
 TempOutput::TempOutput(fs::path target) : target_(fs::absolute(std::move(target)))
 {
-    std::random_device seed;
-    std::mt19937_64 random(seed() ^ (static_cast<uint64_t>(seed()) << 32));
+    std::random_device entropy;
+    std::mt19937_64 random(entropy() ^ (static_cast<uint64_t>(entropy()) << 32));
     static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string suffix;

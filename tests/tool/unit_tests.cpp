@@ -329,10 +329,10 @@ TEST(MpFourcc, Table)
 
 namespace copy_tests {
 
-std::vector<uint8_t> pattern(size_t size, uint8_t seed)
+std::vector<uint8_t> pattern(size_t size, uint8_t salt)
 {
     std::vector<uint8_t> v(size);
-    uint32_t x = seed * 2654435761u + 1;
+    uint32_t x = salt * 2654435761u + 1;
     for (auto& b : v) {
         x = x * 1103515245u + 12345u;
         b = static_cast<uint8_t>(x >> 16);

@@ -66,16 +66,32 @@ TEST_F(Form1Test, SecondChoiceChangesOnlyFolderAndNameAndOpensOnTheFirst) {
     EXPECT_EQ(window.Text_VFRTimeCode.Text(), u"movie.timecodes.txt");
 }
 
-TEST_F(Form1Test, CancelBeforeAnyChoiceChangesNothing) {
+struct NoFileCase {
+    const char* name;
+    FakePlatform::DialogOutcome outcome;
+};
+
+class DialogWithoutAFile : public Form1Test, public ::testing::WithParamInterface<NoFileCase> {};
+
+// A cancel, a failing dialog, or an empty name: the window stays as it was,
+// and nothing is reported.
+TEST_P(DialogWithoutAFile, LeavesTheWindowAsItWas) {
     Load();
-    platform.outcomes.push_back(FakePlatform::Cancel{});
-    form.CommandOpenMKVfile_Click();
+    platform.outcomes.push_back(GetParam().outcome);
+    EXPECT_NO_THROW(form.CommandOpenMKVfile_Click());
     EXPECT_FALSE(window.CommandDemux.Enabled());
     EXPECT_EQ(window.Text_path.Text(), u"路徑");
     EXPECT_EQ(window.Text_mkv.Text(), u"欲分解的MKV文件，請按->");
     EXPECT_EQ(window.Text_Video.Text(), u"Output AVI file name");
+    EXPECT_EQ(window.Text_VFRTimeCode.Text(), u"Output timecodes file name");
     EXPECT_TRUE(platform.messages.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, DialogWithoutAFile, ::testing::Values(
+    NoFileCase{"Cancel", FakePlatform::Cancel{}},
+    NoFileCase{"Failure", FakePlatform::Fail{}},
+    NoFileCase{"EmptyName", std::u16string{}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Form1Test, CancelAfterAChoiceKeepsEverythingButForgetsTheDialogName) {
     Load();
@@ -108,15 +124,6 @@ TEST_F(Form1Test, ABoxGivenItsDefaultKeepsItOnALaterChoice) {
     EXPECT_EQ(window.Text_Video.Text(), u"output.avi");
 }
 
-TEST_F(Form1Test, FailingDialogIsSwallowedAndChangesNothing) {
-    Load();
-    platform.outcomes.push_back(FakePlatform::Fail{});
-    EXPECT_NO_THROW(form.CommandOpenMKVfile_Click());
-    EXPECT_FALSE(window.CommandDemux.Enabled());
-    EXPECT_EQ(window.Text_path.Text(), u"路徑");
-    EXPECT_TRUE(platform.messages.empty());
-}
-
 TEST_F(Form1Test, FailurePartWayKeepsWhatWasDoneBefore) {
     Load();
     window.Text_mkv.failOnSet = true;
@@ -126,13 +133,6 @@ TEST_F(Form1Test, FailurePartWayKeepsWhatWasDoneBefore) {
     // The output boxes come after the failing step and keep their prompts.
     EXPECT_EQ(window.Text_Video.Text(), u"Output AVI file name");
     EXPECT_TRUE(platform.messages.empty());
-}
-
-TEST_F(Form1Test, EmptyConfirmedNameChangesNothing) {
-    Load();
-    Choose(u"");
-    EXPECT_FALSE(window.CommandDemux.Enabled());
-    EXPECT_EQ(window.Text_path.Text(), u"路徑");
 }
 
 } // namespace

@@ -32,6 +32,8 @@ struct ArgumentCase {
     std::u16string timecodes;
 };
 
+void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }
+
 class DemuxArguments : public Form1Test, public ::testing::WithParamInterface<ArgumentCase> {};
 
 // Whatever the boxes hold reaches the tool as one argument each, untouched.

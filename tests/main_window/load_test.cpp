@@ -11,6 +11,8 @@ struct ToolCase {
     bool toolFound;
 };
 
+void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.name; }
+
 class LoadToolCheck : public Form1Test, public ::testing::WithParamInterface<ToolCase> {};
 
 TEST_P(LoadToolCheck, WarnsAndDisablesTheSourceButtonOnlyWhenTheToolIsMissing) {

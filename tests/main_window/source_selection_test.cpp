@@ -13,6 +13,8 @@ struct ChoiceCase {
     std::u16string timecodes;
 };
 
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
+
 class SourceChoice : public Form1Test, public ::testing::WithParamInterface<ChoiceCase> {};
 
 TEST_P(SourceChoice, SplitsThePathAndDerivesTheOutputNames) {
@@ -70,6 +72,8 @@ struct NoFileCase {
     const char* name;
     FakePlatform::DialogOutcome outcome;
 };
+
+void PrintTo(const NoFileCase& c, std::ostream* os) { *os << c.name; }
 
 class DialogWithoutAFile : public Form1Test, public ::testing::WithParamInterface<NoFileCase> {};
 

@@ -14,10 +14,13 @@ const std::u16string kMkvPrompt = u"欲分解的MKV文件，請按->";
 const std::u16string kVideoPrompt = u"Output AVI file name";
 
 struct RoundTripCase {
+    const char* name;
     const char* charset;
     std::u16string text;
     std::u16string expected;
 };
+
+void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
 
 class AnsiRoundTripTable : public ::testing::TestWithParam<RoundTripCase> {};
 
@@ -27,24 +30,25 @@ TEST_P(AnsiRoundTripTable, ComesBackAsTheCharacterSetAllows) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Charsets, AnsiRoundTripTable, ::testing::Values(
-    RoundTripCase{"UTF-8", kPath, kPath},
-    RoundTripCase{"UTF-8", kMkvPrompt, kMkvPrompt},
-    RoundTripCase{"UTF-8", u"😀 é", u"😀 é"},
-    RoundTripCase{"BIG5", kPath, kPath},
-    RoundTripCase{"BIG5", kMkvPrompt, kMkvPrompt},
-    RoundTripCase{"CP950", kMkvPrompt, kMkvPrompt},
-    RoundTripCase{"CP950", kVideoPrompt, kVideoPrompt},
-    RoundTripCase{"ASCII", kVideoPrompt, kVideoPrompt},
-    RoundTripCase{"ASCII", kPath, u"??"},
+    RoundTripCase{"Utf8Path", "UTF-8", kPath, kPath},
+    RoundTripCase{"Utf8MkvPrompt", "UTF-8", kMkvPrompt, kMkvPrompt},
+    RoundTripCase{"Utf8OtherPlanes", "UTF-8", u"😀 é", u"😀 é"},
+    RoundTripCase{"Big5Path", "BIG5", kPath, kPath},
+    RoundTripCase{"Big5MkvPrompt", "BIG5", kMkvPrompt, kMkvPrompt},
+    RoundTripCase{"Cp950MkvPrompt", "CP950", kMkvPrompt, kMkvPrompt},
+    RoundTripCase{"Cp950VideoPrompt", "CP950", kVideoPrompt, kVideoPrompt},
+    RoundTripCase{"AsciiVideoPrompt", "ASCII", kVideoPrompt, kVideoPrompt},
+    RoundTripCase{"AsciiPath", "ASCII", kPath, u"??"},
     // Written in two pieces so "??-" is not read as a trigraph.
-    RoundTripCase{"ASCII", kMkvPrompt, u"????MKV?????" u"->"},
+    RoundTripCase{"AsciiMkvPrompt", "ASCII", kMkvPrompt, u"????MKV?????" u"->"},
     // A character outside the basic plane is one character, so one "?".
-    RoundTripCase{"BIG5", u"a😀b", u"a?b"},
+    RoundTripCase{"Big5OutsideBasicPlane", "BIG5", u"a😀b", u"a?b"},
     // A lone surrogate is no character at all; it must not stop the conversion.
-    RoundTripCase{"UTF-8", std::u16string{u'x', char16_t(0xD800), u'y'}, u"x?y"},
-    RoundTripCase{"UTF-8", u"", u""},
-    RoundTripCase{"BIG5", u"", u""},
-    RoundTripCase{"ASCII", u"", u""}));
+    RoundTripCase{"Utf8LoneSurrogate", "UTF-8", std::u16string{u'x', char16_t(0xD800), u'y'}, u"x?y"},
+    RoundTripCase{"Utf8Empty", "UTF-8", u"", u""},
+    RoundTripCase{"Big5Empty", "BIG5", u"", u""},
+    RoundTripCase{"AsciiEmpty", "ASCII", u"", u""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AnsiRoundTrip, LongTextsConvertWhole) {
     std::u16string text;

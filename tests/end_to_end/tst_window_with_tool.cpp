@@ -48,14 +48,12 @@ void WindowWithToolTest::demuxWritesBothOutputsBesideTheSource() {
     QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
 
     // The test runs from the folder that holds mp.exe, as the window does.
-    FolderPlatform platform(QCoreApplication::applicationDirPath());
     QVERIFY(QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/mp.exe")).isExecutable());
-    ModalWatcher modals;
-    AppWindow app(platform);
-    QVERIFY(app.Start());
-    Form1Window& window = app.Window();
+    RunningWindow<FolderPlatform> running(QCoreApplication::applicationDirPath());
+    QVERIFY(running.app.Start());
+    Form1Window& window = running.app.Window();
     QVERIFY(ActivateWindow(window));
-    QVERIFY(ChooseSource(window, modals, source));
+    QVERIFY(ChooseSource(window, running.modals, source));
     QCOMPARE(window.Text_Video->text(), QStringLiteral("my movie.avi"));
     QCOMPARE(window.Text_VFRTimeCode->text(), QStringLiteral("my movie.timecodes.txt"));
 
@@ -66,7 +64,7 @@ void WindowWithToolTest::demuxWritesBothOutputsBesideTheSource() {
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(avi) && QFileInfo::exists(timecodes) &&
                                  !HasPartialOutputs(sourceFolder),
                              60000);
-    QVERIFY(modals.Unexpected().isEmpty());
+    QVERIFY(running.modals.Unexpected().isEmpty());
 
     const QByteArray aviBytes = ReadAll(avi);
     QVERIFY(aviBytes.size() > 12);

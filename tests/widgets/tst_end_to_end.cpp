@@ -81,7 +81,7 @@ private slots:
 
 private:
     QLineEdit* Box(const QString& name) const {
-        return app_->Window().findChild<QLineEdit*>(name, Qt::FindDirectChildrenOnly);
+        return window_->app.Window().findChild<QLineEdit*>(name, Qt::FindDirectChildrenOnly);
     }
     QStringList BoxTexts() const {
         QStringList texts;
@@ -102,9 +102,7 @@ private:
     QString startDirectory_;
 
     std::unique_ptr<QTemporaryDir> programFolder_;
-    std::unique_ptr<ModalWatcher> modals_;
-    std::unique_ptr<FolderPlatform> platform_;
-    std::unique_ptr<AppWindow> app_;
+    std::unique_ptr<RunningWindow<FolderPlatform>> window_;
 };
 
 void EndToEndTest::initTestCase() {
@@ -131,18 +129,14 @@ void EndToEndTest::init() {
     for (const QString& record : RecordFiles(recordFolder_)) QVERIFY(QFile::remove(record));
     qunsetenv("TCDEMUX_RECORD_DELAY_MS");
 
-    modals_ = std::make_unique<ModalWatcher>();
-    platform_ = std::make_unique<FolderPlatform>(programFolder_->path());
-    app_ = std::make_unique<AppWindow>(*platform_);
-    QVERIFY(app_->Start());
-    QVERIFY(ActivateWindow(app_->Window()));
+    window_ = std::make_unique<RunningWindow<FolderPlatform>>(programFolder_->path());
+    QVERIFY(window_->app.Start());
+    QVERIFY(ActivateWindow(window_->app.Window()));
 }
 
 void EndToEndTest::cleanup() {
-    const QStringList unexpected = modals_->Unexpected();
-    app_.reset();
-    platform_.reset();
-    modals_.reset();
+    const QStringList unexpected = window_->modals.Unexpected();
+    window_.reset();
     programFolder_.reset();
     QDir::setCurrent(startDirectory_);
     QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(QStringLiteral("; "))));
@@ -150,7 +144,7 @@ void EndToEndTest::cleanup() {
 
 bool EndToEndTest::OpenDialog(const QString& choice, DialogVisit* visit) {
     bool seen = false;
-    modals_->SetHandler([&](QWidget* modal) {
+    window_->modals.SetHandler([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         if (dialog == nullptr) return;
         seen = true;
@@ -163,10 +157,10 @@ bool EndToEndTest::OpenDialog(const QString& choice, DialogVisit* visit) {
             static_cast<QDialog*>(dialog)->accept();
         }
     });
-    QTest::mouseClick(app_->Window().CommandOpenMKVfile, Qt::LeftButton);
-    modals_->SetHandler(nullptr);
+    QTest::mouseClick(window_->app.Window().CommandOpenMKVfile, Qt::LeftButton);
+    window_->modals.SetHandler(nullptr);
     // No window manager here gives the activation back after the dialog.
-    return seen && ActivateWindow(app_->Window());
+    return seen && ActivateWindow(window_->app.Window());
 }
 
 void EndToEndTest::TypeInto(QLineEdit* box, const QString& text) {
@@ -211,8 +205,8 @@ void EndToEndTest::dialogSettingsAndProposedNames() {
     QCOMPARE(Box(QStringLiteral("Text_mkv"))->text(), fileName);
     QCOMPARE(Box(QStringLiteral("Text_Video"))->text(), video);
     QCOMPARE(Box(QStringLiteral("Text_VFRTimeCode"))->text(), timecodes);
-    for (QLineEdit* box : app_->Window().findChildren<QLineEdit*>()) QCOMPARE(box->cursorPosition(), 0);
-    QVERIFY(app_->Window().CommandDemux->isEnabled());
+    for (QLineEdit* box : window_->app.Window().findChildren<QLineEdit*>()) QCOMPARE(box->cursorPosition(), 0);
+    QVERIFY(window_->app.Window().CommandDemux->isEnabled());
     QCOMPARE(QFileInfo(QDir::currentPath()).canonicalFilePath(), QFileInfo(sourceFolder_).canonicalFilePath());
 }
 
@@ -238,7 +232,7 @@ void EndToEndTest::dialogRemembersLastConfirmedFile() {
     QCOMPARE(preselected(third), QStringList{other});
     QCOMPARE(BoxTexts(), texts);
     QCOMPARE(QDir::currentPath(), base_->path());
-    QVERIFY(app_->Window().CommandDemux->isEnabled());
+    QVERIFY(window_->app.Window().CommandDemux->isEnabled());
 
     // After a cancel the next dialog has nothing preselected.
     QVERIFY(OpenDialog(QString(), &fourth));
@@ -254,8 +248,8 @@ void EndToEndTest::demuxStartsToolWithBoxTexts() {
     QCOMPARE(Box(QStringLiteral("Text_VFRTimeCode"))->text(), QStringLiteral("my movie.timecodes.txt"));
     const QStringList textsBefore = BoxTexts();
 
-    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
-    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    QTest::mouseClick(window_->app.Window().CommandDemux, Qt::LeftButton);
+    QTest::mouseClick(window_->app.Window().CommandDemux, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(RecordFiles(recordFolder_).size(), 2, 5000);
 
     const QByteArray expected =
@@ -263,7 +257,7 @@ void EndToEndTest::demuxStartsToolWithBoxTexts() {
                {sourcePath_, videoName, QStringLiteral("my movie.timecodes.txt")});
     for (const QString& record : RecordFiles(recordFolder_)) QCOMPARE(ReadFile(record), expected);
     QCOMPARE(BoxTexts(), textsBefore);
-    QVERIFY(app_->Window().isVisible());
+    QVERIFY(window_->app.Window().isVisible());
 }
 
 void EndToEndTest::demuxDoesNotWaitForTool() {
@@ -272,7 +266,7 @@ void EndToEndTest::demuxDoesNotWaitForTool() {
     qputenv("TCDEMUX_RECORD_DELAY_MS", "1500");
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    QTest::mouseClick(window_->app.Window().CommandDemux, Qt::LeftButton);
     const qint64 clickTime = clock.elapsed();
     QVERIFY2(RecordFiles(recordFolder_).isEmpty(), "the click returned only after the tool had finished");
     QVERIFY2(clickTime < 1000, qPrintable(QStringLiteral("the click took %1 ms").arg(clickTime)));
@@ -312,7 +306,7 @@ void EndToEndTest::failedStartKeepsWindow() {
     QString message, title;
     QMessageBox::Icon icon = QMessageBox::Warning;
     qsizetype buttonCount = 0;
-    modals_->SetHandler([&](QWidget* modal) {
+    window_->modals.SetHandler([&](QWidget* modal) {
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             message = box->text();
             title = box->windowTitle();
@@ -324,7 +318,7 @@ void EndToEndTest::failedStartKeepsWindow() {
     // Click inside the running event loop: the failure must not end it, so
     // it returns only with the code given later.
     QTimer::singleShot(0, this, [this] {
-        QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+        QTest::mouseClick(window_->app.Window().CommandDemux, Qt::LeftButton);
         QTimer::singleShot(50, this, [] { QCoreApplication::exit(42); });
     });
     QTimer failSafe;
@@ -332,9 +326,9 @@ void EndToEndTest::failedStartKeepsWindow() {
     connect(&failSafe, &QTimer::timeout, this, [] { QCoreApplication::exit(99); });
     failSafe.start(5000);
     QCOMPARE(QApplication::exec(), 42);
-    modals_->SetHandler(nullptr);
+    window_->modals.SetHandler(nullptr);
 
-    QCOMPARE(modals_->Seen(), 2); // the file dialog, then the message
+    QCOMPARE(window_->modals.Seen(), 2); // the file dialog, then the message
     QVERIFY2(message.contains(QDir::toNativeSeparators(ToolPath())), qPrintable(message));
     QVERIFY2(message.contains(reason), qPrintable(message));
     QCOMPARE(title, QCoreApplication::applicationName());
@@ -342,11 +336,11 @@ void EndToEndTest::failedStartKeepsWindow() {
     QCOMPARE(buttonCount, 1);
 
     // The window carries on as it was.
-    QVERIFY(!app_->Failed());
-    QVERIFY(app_->Window().isVisible());
+    QVERIFY(!window_->app.Failed());
+    QVERIFY(window_->app.Window().isVisible());
     QCOMPARE(BoxTexts(), textsBefore);
-    QVERIFY(app_->Window().CommandDemux->isEnabled());
-    QVERIFY(app_->Window().CommandOpenMKVfile->isEnabled());
+    QVERIFY(window_->app.Window().CommandDemux->isEnabled());
+    QVERIFY(window_->app.Window().CommandOpenMKVfile->isEnabled());
     QTest::qWait(100);
     QVERIFY(RecordFiles(recordFolder_).isEmpty());
 
@@ -355,8 +349,8 @@ void EndToEndTest::failedStartKeepsWindow() {
     QFile::remove(ToolPath());
     QVERIFY(QFile::copy(QStringLiteral(TCDEMUX_ARG_RECORDER), ToolPath()));
     QVERIFY(QFile::setPermissions(ToolPath(), kExecutable));
-    QVERIFY(ActivateWindow(app_->Window()));
-    QTest::mouseClick(app_->Window().CommandDemux, Qt::LeftButton);
+    QVERIFY(ActivateWindow(window_->app.Window()));
+    QTest::mouseClick(window_->app.Window().CommandDemux, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(RecordFiles(recordFolder_).size(), 1, 5000);
     QCOMPARE(ReadFile(RecordFiles(recordFolder_).constFirst()),
              Record(QFileInfo(sourceFolder_).canonicalFilePath(),

@@ -47,17 +47,15 @@ private slots:
 
 private:
     QLineEdit* Box(const QString& name) const {
-        return app_->Window().findChild<QLineEdit*>(name, Qt::FindDirectChildrenOnly);
+        return window_->app.Window().findChild<QLineEdit*>(name, Qt::FindDirectChildrenOnly);
     }
     QPushButton* Button(const QString& name) const {
-        return app_->Window().findChild<QPushButton*>(name, Qt::FindDirectChildrenOnly);
+        return window_->app.Window().findChild<QPushButton*>(name, Qt::FindDirectChildrenOnly);
     }
 
     QTemporaryDir folder_;
     QString sourcePath_;
-    std::unique_ptr<ModalWatcher> modals_;
-    std::unique_ptr<RecordingPlatform> platform_;
-    std::unique_ptr<AppWindow> app_;
+    std::unique_ptr<RunningWindow<RecordingPlatform>> window_;
     QString startDirectory_;
 };
 
@@ -71,18 +69,14 @@ void OutputBoxesTest::initTestCase() {
 }
 
 void OutputBoxesTest::init() {
-    modals_ = std::make_unique<ModalWatcher>();
-    platform_ = std::make_unique<RecordingPlatform>(folder_.path());
-    app_ = std::make_unique<AppWindow>(*platform_);
-    QVERIFY(app_->Start());
-    QVERIFY(ActivateWindow(app_->Window()));
+    window_ = std::make_unique<RunningWindow<RecordingPlatform>>(folder_.path());
+    QVERIFY(window_->app.Start());
+    QVERIFY(ActivateWindow(window_->app.Window()));
 }
 
 void OutputBoxesTest::cleanup() {
-    const QStringList unexpected = modals_->Unexpected();
-    app_.reset();
-    platform_.reset();
-    modals_.reset();
+    const QStringList unexpected = window_->modals.Unexpected();
+    window_.reset();
     QDir::setCurrent(startDirectory_); // choosing a source moves it
     QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(QStringLiteral("; "))));
 }
@@ -148,7 +142,7 @@ void OutputBoxesTest::tabIntoPromptKeepsIt() {
     QFETCH(QString, box);
     QFETCH(QString, prompt);
 
-    auto* start = app_->Window().findChild<QWidget*>(from, Qt::FindDirectChildrenOnly);
+    auto* start = window_->app.Window().findChild<QWidget*>(from, Qt::FindDirectChildrenOnly);
     QVERIFY(start != nullptr);
     start->setFocus(Qt::OtherFocusReason);
     QCOMPARE(QApplication::focusWidget(), start);
@@ -206,7 +200,7 @@ void OutputBoxesTest::leavingBox() {
     QFETCH(QString, expected);
 
     // A chosen source enables "&Demux" and fills both boxes with names.
-    QVERIFY(ChooseSource(app_->Window(), *modals_, sourcePath_));
+    QVERIFY(ChooseSource(window_->app.Window(), window_->modals, sourcePath_));
     QVERIFY(Button(QStringLiteral("CommandDemux"))->isEnabled());
     QLineEdit* edit = Box(box);
     QVERIFY(edit != nullptr);
@@ -240,14 +234,14 @@ void OutputBoxesTest::leavingBox() {
 
     if (leave != Leave::AltD) {
         QTest::qWait(150); // nothing is launched behind the test's back
-        QCOMPARE(platform_->starts.size(), std::size_t{0});
+        QCOMPARE(window_->platform.starts.size(), std::size_t{0});
         return;
     }
     // The accelerator moved the focus to "&Demux" at once; its click follows
     // and launches with the box's text as it is after leaving.
     QCOMPARE(QApplication::focusWidget(), Button(QStringLiteral("CommandDemux")));
-    QTRY_COMPARE_WITH_TIMEOUT(platform_->starts.size(), std::size_t{1}, 2000);
-    const QStringList arguments = platform_->starts.front().arguments;
+    QTRY_COMPARE_WITH_TIMEOUT(window_->platform.starts.size(), std::size_t{1}, 2000);
+    const QStringList arguments = window_->platform.starts.front().arguments;
     QCOMPARE(arguments.size(), 3);
     QCOMPARE(arguments[isVideo ? 1 : 2], expected);
     QCOMPARE(arguments[isVideo ? 2 : 1], before[isVideo ? 1 : 0]);
@@ -263,10 +257,10 @@ void OutputBoxesTest::switchingWindowsIsNotLeaving() {
     QWidget other;
     other.resize(100, 50);
     QVERIFY(ActivateWindow(other));
-    QVERIFY(!app_->Window().isActiveWindow());
+    QVERIFY(!window_->app.Window().isActiveWindow());
     QCOMPARE(edit->text(), QString());
 
-    QVERIFY(ActivateWindow(app_->Window()));
+    QVERIFY(ActivateWindow(window_->app.Window()));
     QCOMPARE(QApplication::focusWidget(), edit);
     QCOMPARE(edit->text(), QString());
     QTest::keyClick(edit, Qt::Key_Tab);

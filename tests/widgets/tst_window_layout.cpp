@@ -86,9 +86,7 @@ private:
     QWidget* Control(const QString& name) const;
 
     QTemporaryDir programFolder_;
-    std::unique_ptr<FolderPlatform> platform_;
-    std::unique_ptr<AppWindow> app_;
-    std::unique_ptr<ModalWatcher> modals_;
+    std::unique_ptr<RunningWindow<FolderPlatform>> window_;
 };
 
 void WindowLayoutTest::initTestCase() {
@@ -98,23 +96,19 @@ void WindowLayoutTest::initTestCase() {
 }
 
 void WindowLayoutTest::init() {
-    modals_ = std::make_unique<ModalWatcher>();
-    platform_ = std::make_unique<FolderPlatform>(programFolder_.path());
-    app_ = std::make_unique<AppWindow>(*platform_);
-    QVERIFY(app_->Start());
-    QVERIFY(ActivateWindow(app_->Window()));
+    window_ = std::make_unique<RunningWindow<FolderPlatform>>(programFolder_.path());
+    QVERIFY(window_->app.Start());
+    QVERIFY(ActivateWindow(window_->app.Window()));
 }
 
 void WindowLayoutTest::cleanup() {
-    const QStringList unexpected = modals_->Unexpected();
-    app_.reset();
-    platform_.reset();
-    modals_.reset();
+    const QStringList unexpected = window_->modals.Unexpected();
+    window_.reset();
     QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(QStringLiteral("; "))));
 }
 
 QWidget* WindowLayoutTest::Control(const QString& name) const {
-    return app_->Window().findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
+    return window_->app.Window().findChild<QWidget*>(name, Qt::FindDirectChildrenOnly);
 }
 
 void WindowLayoutTest::controls_data() {
@@ -152,7 +146,7 @@ void WindowLayoutTest::controls() {
 }
 
 void WindowLayoutTest::fixedClientSize() {
-    QWidget& window = app_->Window();
+    QWidget& window = window_->app.Window();
     QCOMPARE(window.size(), QSize(257, 130));
     QCOMPARE(window.minimumSize(), QSize(257, 130));
     QCOMPARE(window.maximumSize(), QSize(257, 130));
@@ -164,7 +158,7 @@ void WindowLayoutTest::fixedClientSize() {
 }
 
 void WindowLayoutTest::caption() {
-    QCOMPARE(app_->Window().windowTitle(), QStringLiteral("Matroska timecodes demuxer"));
+    QCOMPARE(window_->app.Window().windowTitle(), QStringLiteral("Matroska timecodes demuxer"));
 }
 
 void WindowLayoutTest::initialState() {
@@ -228,7 +222,7 @@ void WindowLayoutTest::linesDrawn() {
     QFETCH(QPoint, to);
     QFETCH(QPoint, besideOffset);
 
-    QWidget& window = app_->Window();
+    QWidget& window = window_->app.Window();
     const QImage image = window.grab().toImage();
     QCOMPARE(image.size(), window.size() * window.devicePixelRatio());
     QCOMPARE(window.devicePixelRatio(), 1.0);
@@ -264,7 +258,7 @@ void WindowLayoutTest::gapHoldsOnlyTheLines_data() {
 void WindowLayoutTest::gapHoldsOnlyTheLines() {
     QFETCH(bool, ownColours);
 
-    QWidget& window = app_->Window();
+    QWidget& window = window_->app.Window();
     if (ownColours) {
         QPalette palette = window.palette();
         palette.setColor(QPalette::WindowText, QColor(0xc0, 0x20, 0x10));

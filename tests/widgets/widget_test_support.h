@@ -68,6 +68,17 @@ private:
     QStringList unexpected_;
 };
 
+// The window as a test drives it: the watcher (in place before Load can raise
+// a message), the platform, and the window on it, torn down in reverse.
+template <class PlatformType>
+struct RunningWindow {
+    explicit RunningWindow(const QString& programFolder) : platform(programFolder), app(platform) {}
+
+    ModalWatcher modals;
+    PlatformType platform;
+    AppWindow app;
+};
+
 // Closes a modal widget: a dialog is rejected, anything else closed.
 void CloseModal(QWidget* modal);
 

@@ -2,6 +2,8 @@
 
 #include "av_error.hpp"
 #include "av_ptr.hpp"
+#include "avi_writer.hpp"
+#include "direct_copy.hpp"
 #include "frame_copy.hpp"
 #include "matroska_header.hpp"
 #include "output_files.hpp"
@@ -18,10 +20,12 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <new>
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -202,6 +206,14 @@ Rational nominal_rate(const AVStream* st, const MatroskaTrack* track)
     return Rational{25, 1};
 }
 
+// The track's default frame duration in ns, or -1 when it has none.
+int64_t default_duration_of(const MatroskaTrack* track)
+{
+    if (track && track->default_duration_ns && *track->default_duration_ns <= static_cast<uint64_t>(INT64_MAX))
+        return static_cast<int64_t>(*track->default_duration_ns);
+    return -1;
+}
+
 // The frame's block timestamp and duration in nanoseconds. With
 // AVFMT_FLAG_NOFILLIN the demuxer's own values arrive untouched: a native
 // track carries the block timestamp as PTS, a VfW-mode track as DTS.
@@ -214,98 +226,10 @@ std::optional<FrameTime> frame_time(const AVPacket* pkt, AVRational time_base, c
     if (ts == AV_NOPTS_VALUE)
         return std::nullopt;
     const AVRational ns_base{1, static_cast<int>(kNsPerSecond)};
-    FrameTime t;
-    t.ns = av_rescale_q(ts, time_base, ns_base);
-
-    // Default duration in ns, or -1 when the track has none.
-    int64_t def = -1;
-    if (track && track->default_duration_ns && *track->default_duration_ns <= static_cast<uint64_t>(INT64_MAX))
-        def = static_cast<int64_t>(*track->default_duration_ns);
-    if (pkt->duration > 0) {
-        const int64_t ns = av_rescale_q(pkt->duration, time_base, ns_base);
-        // The demuxer hands out the default duration cut to whole ticks of
-        // the file's timestamp scale; use the exact value it came from.
-        const int64_t tick = std::max<int64_t>(av_rescale_q(1, time_base, ns_base), 1);
-        t.duration_ns = (def >= 0 && ns <= def && def - ns < tick) ? def : ns;
-    } else if (def >= 0) {
-        t.duration_ns = def;
-    }
-    return t;
+    const int64_t duration = pkt->duration > 0 ? av_rescale_q(pkt->duration, time_base, ns_base) : 0;
+    return block_frame_time(av_rescale_q(ts, time_base, ns_base), duration, av_rescale_q(1, time_base, ns_base),
+                            default_duration_of(track));
 }
-
-// The AVI muxer's output: an AVIO context over a RangeWriter on the
-// temporary file we created (never reopened by name). In AVIO's direct mode
-// each frame's data arrives here as one block, which is then written as the
-// frame's pieces: literal bytes from memory, the rest copied by the kernel
-// from the source file.
-class MuxerOutput {
-public:
-    MuxerOutput(std::FILE* file, int source_fd) : writer_(file, source_fd)
-    {
-        constexpr int kBufferSize = 1 << 16;
-        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-        if (!buffer)
-            throw std::bad_alloc();
-        AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, &MuxerOutput::write,
-                                             &MuxerOutput::seek);
-        if (!io) {
-            av_free(buffer);
-            throw std::bad_alloc();
-        }
-        io_.reset(io);
-        io_->direct = 1;
-        io_->seekable = AVIO_SEEKABLE_NORMAL;
-    }
-
-    AVIOContext* io() { return io_.get(); }
-    RangeWriter& writer() { return writer_; }
-
-    // The next write of exactly these bytes is a frame laid out by `pieces`.
-    void expect(const uint8_t* data, int size, const std::vector<Piece>* pieces)
-    {
-        expected_data_ = data;
-        expected_size_ = size;
-        pieces_ = pieces;
-    }
-
-    // Flushes AVIO and the writer; returns an FFmpeg error code or 0.
-    int flush()
-    {
-        avio_flush(io_.get());
-        if (io_->error < 0)
-            return io_->error;
-        return AVERROR(-writer_.flush());
-    }
-
-private:
-    static int write(void* opaque, uint8_t* data, int size)
-    {
-        auto* self = static_cast<MuxerOutput*>(opaque);
-        int rc = 0;
-        if (self->pieces_ && data == self->expected_data_ && size == self->expected_size_) {
-            rc = self->writer_.write_pieces(data, *self->pieces_);
-            self->pieces_ = nullptr;
-        } else if (size > 0) {
-            rc = self->writer_.write(data, static_cast<size_t>(size));
-        }
-        return rc < 0 ? AVERROR(-rc) : size;
-    }
-
-    static int64_t seek(void* opaque, int64_t offset, int whence)
-    {
-        auto* self = static_cast<MuxerOutput*>(opaque);
-        if (whence & AVSEEK_SIZE)
-            return self->writer_.size();
-        const int64_t rc = self->writer_.seek(offset, whence & ~AVSEEK_FORCE);
-        return rc < 0 ? AVERROR(static_cast<int>(-rc)) : rc;
-    }
-
-    RangeWriter writer_;
-    CustomIoPtr io_;
-    const uint8_t* expected_data_ = nullptr;
-    int expected_size_ = -1;
-    const std::vector<Piece>* pieces_ = nullptr;
-};
 
 // The source opened a second time, for kernel copies of frame data; only
 // for regular files.
@@ -331,6 +255,15 @@ public:
     SourceFile(const SourceFile&) = delete;
     SourceFile& operator=(const SourceFile&) = delete;
     int fd() const { return fd_; }
+    uint64_t size() const
+    {
+#if !defined(_WIN32)
+        struct stat st {};
+        if (fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_size > 0)
+            return static_cast<uint64_t>(st.st_size);
+#endif
+        return 0;
+    }
 
 private:
     int fd_ = -1;
@@ -353,68 +286,190 @@ std::optional<int64_t> locate_in_source(const AVPacket* pkt, const RangeWriter& 
     return at;
 }
 
-class AviWriter {
-public:
-    AviWriter(std::FILE* file, int source_fd, const fs::path& shown_name, const AVCodecParameters* par, uint32_t fourcc,
-              Rational rate)
-        : name_(quote_name(shown_name.string())), output_(file, source_fd)
-    {
-        AVFormatContext* raw = nullptr;
-        av_check(avformat_alloc_output_context2(&raw, nullptr, "avi", nullptr),
-                 "cannot set up the AVI writer for " + name_);
-        out_.reset(raw);
-        out_->pb = output_.io();
-        out_->flags |= AVFMT_FLAG_CUSTOM_IO;
-        AVStream* st = avformat_new_stream(out_.get(), nullptr);
-        if (!st)
-            throw std::bad_alloc();
-        av_check(avcodec_parameters_copy(st->codecpar, par), "cannot set up the AVI writer for " + name_);
-        st->codecpar->codec_tag = fourcc;
-        frame_base_ = AVRational{static_cast<int>(rate.den), static_cast<int>(rate.num)};
-        st->time_base = frame_base_;
-        st->avg_frame_rate = AVRational{static_cast<int>(rate.num), static_cast<int>(rate.den)};
-        st->r_frame_rate = st->avg_frame_rate;
-        av_check(avformat_write_header(out_.get(), nullptr), "cannot write the AVI header of " + name_);
-        // The muxer may have replaced the time base; frames are numbered in
-        // whatever it chose.
-        stream_base_ = st->time_base;
-    }
-
-    RangeWriter& writer() { return output_.writer(); }
-
-    // Writes `pkt` as frame number `index` and leaves it blank. `pieces`,
-    // when given, lays out its data for copying from the source.
-    void write(AVPacket* pkt, int64_t index, const std::vector<Piece>* pieces)
-    {
-        output_.expect(pkt->data, pkt->size, pieces);
-        pkt->stream_index = 0;
-        pkt->pts = pkt->dts = av_rescale_q(index, frame_base_, stream_base_);
-        pkt->duration = av_rescale_q(index + 1, frame_base_, stream_base_) - pkt->dts;
-        pkt->pos = -1;
-        const int rc = av_write_frame(out_.get(), pkt);
-        output_.expect(nullptr, -1, nullptr);
-        av_packet_unref(pkt);
-        av_check(rc, "cannot write to " + name_);
-    }
-
-    void finish()
-    {
-        av_check(av_write_trailer(out_.get()), "cannot finish " + name_);
-        av_check(output_.flush(), "cannot finish writing " + name_);
-    }
-
-    Rational written_rate() const
-    {
-        return Rational{stream_base_.den, stream_base_.num};
-    }
-
-private:
-    std::string name_;
-    MuxerOutput output_;  // outlives out_, which points to its I/O context
-    OutputFormatPtr out_;
-    AVRational frame_base_{1, 25};
-    AVRational stream_base_{1, 25};
+// The source once open and checked: what both ways of copying need.
+struct OpenSource {
+    std::string src;  // the source's name as shown in messages
+    InputFormatPtr input;
+    AVStream* st = nullptr;
+    int index = -1;
+    std::optional<MatroskaHeader> header;
+    const MatroskaTrack* track = nullptr;  // in *header, when found
+    bool vfw = false;
+    uint32_t fourcc = 0;
+    Rational rate;
+    int nal_length_size = 0;  // H.264/HEVC in length-prefixed form
 };
+
+OpenSource open_and_check(const fs::path& source, LogCapture& log)
+{
+    OpenSource s;
+    s.src = quote_name(source.string());
+    s.input = open_source(source, log);
+    log.watch(s.input.get(), s.input->pb);
+    AVFormatContext* input = s.input.get();
+
+    s.index = pick_video_stream(input, source);
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        if (static_cast<int>(i) != s.index)
+            input->streams[i]->discard = AVDISCARD_ALL;
+    s.st = input->streams[s.index];
+    // The Matroska header already gives everything the AVI needs, and the
+    // demuxer sets the average rate from the track's default duration.
+    // Only without one does libavformat have to estimate it from the first
+    // frames; that also decodes a frame, which for large pictures costs tens
+    // of MB, so it is skipped when not needed.
+    if (s.st->avg_frame_rate.num <= 0 || s.st->avg_frame_rate.den <= 0)
+        av_check(avformat_find_stream_info(input, nullptr), "cannot read the tracks of " + s.src);
+
+    s.header = read_header_of(source);
+    s.track = s.header ? match_track(*s.header, input, s.index) : nullptr;
+    s.vfw = s.track ? s.track->codec_id == "V_MS/VFW/FOURCC" : false;
+
+    const AVCodecParameters* par = s.st->codecpar;
+    const AVCodecID codec = par->codec_id;
+    s.fourcc = choose_fourcc(codec, s.vfw || !s.track ? par->codec_tag : 0);
+    if (s.fourcc == 0)
+        throw Error("the video track of " + s.src + " is " + codec_name(codec) +
+                    ", which an AVI file cannot identify (no FourCC); nothing was written");
+    s.rate = nominal_rate(s.st, s.track);
+    if (codec == AV_CODEC_ID_H264)
+        s.nal_length_size = nal_length_size_h264(par->extradata, static_cast<size_t>(par->extradata_size));
+    else if (codec == AV_CODEC_ID_HEVC)
+        s.nal_length_size = nal_length_size_hevc(par->extradata, static_cast<size_t>(par->extradata_size));
+    return s;
+}
+
+// Matroska stores H.264/HEVC with length-prefixed NAL units; AVI needs
+// start codes, so those tracks go through the matching filter. A fresh one
+// for each pass over the frames, since it keeps state from frame to frame.
+BsfPtr make_conversion(const OpenSource& s)
+{
+    const char* filter_name = conversion_filter(s.st->codecpar->codec_id);
+    if (!filter_name)
+        return nullptr;
+    const AVBitStreamFilter* filter = av_bsf_get_by_name(filter_name);
+    if (!filter)
+        throw Error(std::string("this FFmpeg build lacks the ") + filter_name + " filter");
+    AVBSFContext* raw = nullptr;
+    av_check(av_bsf_alloc(filter, &raw), "cannot prepare the stream conversion for " + s.src);
+    BsfPtr bsf(raw);
+    av_check(avcodec_parameters_copy(bsf->par_in, s.st->codecpar), "cannot prepare the stream conversion for " + s.src);
+    bsf->time_base_in = s.st->time_base;
+    av_check(av_bsf_init(bsf.get()), "the codec set-up data of the video track of " + s.src + " is damaged");
+    return bsf;
+}
+
+// Both outputs while they are written, as temporaries beside their targets;
+// destroying this before commit removes them.
+struct Outputs {
+    Outputs(const DemuxJob& job, int source_fd, const AVCodecParameters* par, uint32_t fourcc, Rational rate)
+        : avi_temp(job.avi), timecodes_temp(job.timecodes),
+          avi(avi_temp.file(), source_fd, job.avi, par, fourcc, rate)
+    {
+    }
+    TempOutput avi_temp;
+    TempOutput timecodes_temp;
+    AviWriter avi;
+    TimecodeList times;
+};
+
+// The way through any source: libavformat's Matroska demuxer reads every
+// frame, which also finds its way through damage. Frames that provably lie
+// unchanged in the source are still copied from there. Returns what damage
+// stopped it, if any.
+std::optional<std::string> copy_through_demuxer(const OpenSource& s, AVBSFContext* bsf, Outputs& out,
+                                                Progress& progress)
+{
+    AVFormatContext* input = s.input.get();
+    const AVStream* st = s.st;
+    const std::string& src = s.src;
+    PacketPtr pkt(av_packet_alloc());
+    PacketPtr converted(av_packet_alloc());
+    PacketPtr held(av_packet_alloc());  // the frame before conversion
+    if (!pkt || !converted || !held)
+        throw std::bad_alloc();
+    std::vector<Piece> whole_frame(1);
+    const int nal_length_size = s.nal_length_size;
+
+    std::optional<std::string> damage;
+    const int64_t source_size = avio_size(input->pb);
+
+    while (true) {
+        if (interrupted())
+            throw Interrupted();
+        const int64_t position = avio_tell(input->pb);
+        const int rc = av_read_frame(input, pkt.get());
+        if (rc == AVERROR_EOF)
+            break;
+        if (rc == AVERROR_EXIT)
+            throw Interrupted();
+        if (rc < 0) {
+            damage = src + " cannot be read past byte " + std::to_string(position) + " (" + av_error_text(rc) + ")";
+            break;
+        }
+        if (pkt->stream_index != s.index) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        const std::optional<FrameTime> time = frame_time(pkt.get(), st->time_base, s.track, s.vfw);
+        if (!time) {
+            av_packet_unref(pkt.get());
+            damage = src + " has a frame without a timestamp near byte " + std::to_string(position);
+            break;
+        }
+        // Where this frame's bytes lie in the source file, if provably there.
+        const std::optional<int64_t> at = locate_in_source(pkt.get(), out.avi.writer());
+        if (bsf) {
+            std::optional<std::vector<NalBody>> bodies;
+            av_packet_unref(held.get());
+            if (at && nal_length_size > 0) {
+                bodies = split_length_prefixed(pkt->data, static_cast<size_t>(pkt->size), nal_length_size);
+                // Keep the frame's data alive past the filter (a reference,
+                // not a copy) to match its NAL bodies in the output.
+                if (bodies && av_packet_ref(held.get(), pkt.get()) < 0)
+                    bodies.reset();
+            }
+            // send_packet takes the packet's data and leaves it blank.
+            int sent = av_bsf_send_packet(bsf, pkt.get());
+            if (sent < 0) {
+                av_packet_unref(pkt.get());
+                damage = src + " has a damaged frame near byte " + std::to_string(position);
+                break;
+            }
+            int produced = 0;
+            int received = 0;
+            while ((received = av_bsf_receive_packet(bsf, converted.get())) == 0) {
+                if (produced++ > 0)
+                    throw Error("the stream conversion split a frame of " + src);
+                std::optional<std::vector<Piece>> pieces;
+                if (bodies)
+                    pieces = plan_converted(converted->data, static_cast<size_t>(converted->size), held->data,
+                                            *bodies, *at);
+                out.avi.write(converted.get(), static_cast<int64_t>(out.times.size()), pieces ? &*pieces : nullptr);
+            }
+            av_packet_unref(held.get());
+            if (received != AVERROR(EAGAIN) || produced != 1) {
+                if (produced == 1) {
+                    // Written already; count it so both outputs agree.
+                    out.times.add(*time);
+                }
+                damage = src + " has a damaged frame near byte " + std::to_string(position);
+                break;
+            }
+        } else {
+            whole_frame[0] = Piece{0, static_cast<size_t>(pkt->size), at.value_or(-1)};
+            out.avi.write(pkt.get(), static_cast<int64_t>(out.times.size()), at ? &whole_frame : nullptr);
+        }
+        out.times.add(*time);
+        progress.update(avio_tell(input->pb), source_size, static_cast<int64_t>(out.times.size()));
+    }
+
+    if (!damage && s.header && s.header->segment_end && source_size > 0 &&
+        static_cast<uint64_t>(source_size) < *s.header->segment_end)
+        damage = src + " is cut off (" + std::to_string(source_size) + " of " +
+                 std::to_string(*s.header->segment_end) + " bytes present)";
+    return damage;
+}
 
 }  // namespace
 
@@ -434,158 +489,46 @@ uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag)
 DemuxResult run_demux(const DemuxJob& job, Progress& progress)
 {
     check_output_paths(job.source, job.avi, job.timecodes);
-    const std::string src = quote_name(job.source.string());
 
     LogCapture log;
-    InputFormatPtr input = open_source(job.source, log);
-    log.watch(input.get(), input->pb);
-
-    const int index = pick_video_stream(input.get(), job.source);
-    for (unsigned i = 0; i < input->nb_streams; ++i)
-        if (static_cast<int>(i) != index)
-            input->streams[i]->discard = AVDISCARD_ALL;
-    AVStream* st = input->streams[index];
-    // The Matroska header already gives everything the AVI needs, and the
-    // demuxer sets the average rate from the track's default duration.
-    // Only without one does libavformat have to estimate it from the first
-    // frames; that also decodes a frame, which for large pictures costs tens
-    // of MB, so it is skipped when not needed.
-    if (st->avg_frame_rate.num <= 0 || st->avg_frame_rate.den <= 0)
-        av_check(avformat_find_stream_info(input.get(), nullptr), "cannot read the tracks of " + src);
-
-    const std::optional<MatroskaHeader> header = read_header_of(job.source);
-    const MatroskaTrack* track = header ? match_track(*header, input.get(), index) : nullptr;
-    const bool vfw = track ? track->codec_id == "V_MS/VFW/FOURCC" : false;
-
-    const AVCodecID codec = st->codecpar->codec_id;
-    const uint32_t fourcc = choose_fourcc(codec, vfw || !track ? st->codecpar->codec_tag : 0);
-    if (fourcc == 0)
-        throw Error("the video track of " + src + " is " + codec_name(codec) +
-                    ", which an AVI file cannot identify (no FourCC); nothing was written");
-
-    // Matroska stores H.264/HEVC with length-prefixed NAL units; AVI needs
-    // start codes, so those tracks go through the matching filter.
-    BsfPtr bsf;
-    const AVCodecParameters* out_par = st->codecpar;
-    if (const char* filter_name = conversion_filter(codec)) {
-        const AVBitStreamFilter* filter = av_bsf_get_by_name(filter_name);
-        if (!filter)
-            throw Error(std::string("this FFmpeg build lacks the ") + filter_name + " filter");
-        AVBSFContext* raw = nullptr;
-        av_check(av_bsf_alloc(filter, &raw), "cannot prepare the stream conversion for " + src);
-        bsf.reset(raw);
-        av_check(avcodec_parameters_copy(bsf->par_in, st->codecpar), "cannot prepare the stream conversion for " + src);
-        bsf->time_base_in = st->time_base;
-        av_check(av_bsf_init(bsf.get()), "the codec set-up data of the video track of " + src + " is damaged");
-        out_par = bsf->par_out;
-    }
-
-    const Rational rate = nominal_rate(st, track);
-
-    TempOutput avi_temp(job.avi);
-    TempOutput timecodes_temp(job.timecodes);
+    OpenSource s = open_and_check(job.source, log);
     SourceFile source_file(job.source);
-    AviWriter avi(avi_temp.file(), source_file.fd(), job.avi, out_par, fourcc, rate);
-    int nal_length_size = 0;
-    if (codec == AV_CODEC_ID_H264)
-        nal_length_size = nal_length_size_h264(st->codecpar->extradata, static_cast<size_t>(st->codecpar->extradata_size));
-    else if (codec == AV_CODEC_ID_HEVC)
-        nal_length_size = nal_length_size_hevc(st->codecpar->extradata, static_cast<size_t>(st->codecpar->extradata_size));
+    const AVCodecID codec = s.st->codecpar->codec_id;
 
-    PacketPtr pkt(av_packet_alloc());
-    PacketPtr converted(av_packet_alloc());
-    PacketPtr held(av_packet_alloc());  // the frame before conversion
-    if (!pkt || !converted || !held)
-        throw std::bad_alloc();
-    std::vector<Piece> whole_frame(1);
-
-    TimecodeList times;
-    int64_t frames = 0;
+    std::unique_ptr<Outputs> out;
     std::optional<std::string> damage;
-    const int64_t source_size = avio_size(input->pb);
-
-    while (true) {
-        if (interrupted())
-            throw Interrupted();
-        const int64_t position = avio_tell(input->pb);
-        const int rc = av_read_frame(input.get(), pkt.get());
-        if (rc == AVERROR_EOF)
-            break;
-        if (rc == AVERROR_EXIT)
-            throw Interrupted();
-        if (rc < 0) {
-            damage = src + " cannot be read past byte " + std::to_string(position) + " (" + av_error_text(rc) + ")";
-            break;
-        }
-        if (pkt->stream_index != index) {
-            av_packet_unref(pkt.get());
-            continue;
-        }
-        const std::optional<FrameTime> time = frame_time(pkt.get(), st->time_base, track, vfw);
-        if (!time) {
-            av_packet_unref(pkt.get());
-            damage = src + " has a frame without a timestamp near byte " + std::to_string(position);
-            break;
-        }
-        // Where this frame's bytes lie in the source file, if provably there.
-        const std::optional<int64_t> at = locate_in_source(pkt.get(), avi.writer());
-        if (bsf) {
-            std::optional<std::vector<NalBody>> bodies;
-            av_packet_unref(held.get());
-            if (at && nal_length_size > 0) {
-                bodies = split_length_prefixed(pkt->data, static_cast<size_t>(pkt->size), nal_length_size);
-                // Keep the frame's data alive past the filter (a reference,
-                // not a copy) to match its NAL bodies in the output.
-                if (bodies && av_packet_ref(held.get(), pkt.get()) < 0)
-                    bodies.reset();
-            }
-            // send_packet takes the packet's data and leaves it blank.
-            int sent = av_bsf_send_packet(bsf.get(), pkt.get());
-            if (sent < 0) {
-                av_packet_unref(pkt.get());
-                damage = src + " has a damaged frame near byte " + std::to_string(position);
-                break;
-            }
-            int produced = 0;
-            int received = 0;
-            while ((received = av_bsf_receive_packet(bsf.get(), converted.get())) == 0) {
-                if (produced++ > 0)
-                    throw Error("the stream conversion split a frame of " + src);
-                std::optional<std::vector<Piece>> pieces;
-                if (bodies)
-                    pieces = plan_converted(converted->data, static_cast<size_t>(converted->size), held->data,
-                                            *bodies, *at);
-                avi.write(converted.get(), frames, pieces ? &*pieces : nullptr);
-            }
-            av_packet_unref(held.get());
-            if (received != AVERROR(EAGAIN) || produced != 1) {
-                if (produced == 1) {
-                    // Written already; count it so both outputs agree.
-                    times.add(*time);
-                    ++frames;
-                }
-                damage = src + " has a damaged frame near byte " + std::to_string(position);
-                break;
-            }
-        } else {
-            whole_frame[0] = Piece{0, static_cast<size_t>(pkt->size), at.value_or(-1)};
-            avi.write(pkt.get(), frames, at ? &whole_frame : nullptr);
-        }
-        times.add(*time);
-        ++frames;
-        progress.update(avio_tell(input->pb), source_size, frames);
+    bool direct = false;
+    const bool direct_possible = job.allow_direct && source_file.fd() >= 0 && s.header && s.track &&
+                                 stored_as_written(codec) && (!conversion_filter(codec) || s.nal_length_size > 0);
+    if (direct_possible) {
+        BsfPtr bsf = make_conversion(s);
+        out = std::make_unique<Outputs>(job, source_file.fd(), bsf ? bsf->par_out : s.st->codecpar, s.fourcc, s.rate);
+        DirectSource d;
+        d.fd = source_file.fd();
+        d.file_size = source_file.size();
+        d.header = &*s.header;
+        d.track = s.track;
+        d.conversion = bsf.get();
+        d.nal_length_size = s.nal_length_size;
+        d.copy_threshold = job.copy_threshold;
+        direct = copy_direct(d, out->avi, out->times, progress);
+        if (!direct)
+            out.reset();  // removes what it wrote; the demuxer starts afresh
     }
+    if (!direct) {
+        BsfPtr bsf = make_conversion(s);
+        out = std::make_unique<Outputs>(job, source_file.fd(), bsf ? bsf->par_out : s.st->codecpar, s.fourcc, s.rate);
+        damage = copy_through_demuxer(s, bsf.get(), *out, progress);
+    }
+    const auto frames = static_cast<int64_t>(out->times.size());
+    const std::string& src = s.src;
 
-    if (!damage && header && header->segment_end && source_size > 0 &&
-        static_cast<uint64_t>(source_size) < *header->segment_end)
-        damage = src + " is cut off (" + std::to_string(source_size) + " of " +
-                 std::to_string(*header->segment_end) + " bytes present)";
     if (!damage && log.errors() > 0)
         damage = src + " has damaged parts that had to be skipped";
     // Files written by mkvmerge list each track's frame count; fewer frames
     // than that means some were lost without the demuxer noticing.
     if (!damage) {
-        if (const AVDictionaryEntry* listed = av_dict_get(st->metadata, "NUMBER_OF_FRAMES", nullptr, 0)) {
+        if (const AVDictionaryEntry* listed = av_dict_get(s.st->metadata, "NUMBER_OF_FRAMES", nullptr, 0)) {
             char* end = nullptr;
             const long long expected = std::strtoll(listed->value, &end, 10);
             if (end && *end == '\0' && expected > frames)
@@ -596,21 +539,22 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     if (frames == 0)
         throw Error("no video frames could be read from " + src + (damage ? " (" + *damage + ")" : ""));
 
-    avi.finish();
-    if (!avi_temp.close())
+    out->avi.finish();
+    if (!out->avi_temp.close())
         throw Error("cannot write " + quote_name(job.avi.string()) + ": " + std::strerror(errno));
-    times.finish();
-    if (!times.write(timecodes_temp.file()) || !timecodes_temp.close())
+    out->times.finish();
+    if (!out->times.write(out->timecodes_temp.file()) || !out->timecodes_temp.close())
         throw Error("cannot write " + quote_name(job.timecodes.string()) + ": " + std::strerror(errno));
     progress.clear();
-    commit_outputs(avi_temp, timecodes_temp);
+    commit_outputs(out->avi_temp, out->timecodes_temp);
 
     DemuxResult result;
     result.frames = frames;
-    result.nominal_rate = avi.written_rate();
-    const int64_t span = times.end_ns() - times.sorted().front();
+    result.nominal_rate = out->avi.written_rate();
+    const int64_t span = out->times.end_ns() - out->times.sorted().front();
     result.average_rate = span > 0 ? static_cast<double>(frames) * 1e9 / static_cast<double>(span) : 0.0;
     result.damage = damage;
+    result.copied_directly = direct;
     return result;
 }
 

@@ -29,9 +29,21 @@ bool windows_equal(const uint8_t* a, const uint8_t* b, size_t size)
            std::memcmp(a + size - w, b + size - w, w) == 0;
 }
 
-#if !defined(_WIN32)
-bool read_at(int fd, uint8_t* into, size_t size, int64_t offset)
+}  // namespace
+
+bool read_exact_at(int fd, uint8_t* into, size_t size, int64_t offset)
 {
+#if defined(_WIN32)
+    if (_lseeki64(fd, offset, SEEK_SET) < 0)
+        return false;
+    while (size > 0) {
+        const int n = _read(fd, into, static_cast<unsigned>(std::min<size_t>(size, 1 << 30)));
+        if (n <= 0)
+            return false;
+        into += n;
+        size -= static_cast<size_t>(n);
+    }
+#else
     while (size > 0) {
         const ssize_t n = pread(fd, into, size, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
@@ -42,11 +54,9 @@ bool read_at(int fd, uint8_t* into, size_t size, int64_t offset)
         size -= static_cast<size_t>(n);
         offset += n;
     }
+#endif
     return true;
 }
-#endif
-
-}  // namespace
 
 std::optional<std::vector<NalBody>> split_length_prefixed(const uint8_t* data, size_t size, int length_size)
 {
@@ -122,6 +132,60 @@ std::optional<std::vector<Piece>> plan_converted(const uint8_t* out, size_t out_
     return pieces;
 }
 
+uint8_t* FrameBuffer::reserve(size_t size)
+{
+    if (size > capacity_) {
+        // Deliberately not value-initialised: untouched pages cost nothing.
+        bytes_.reset(new uint8_t[size]);
+        capacity_ = size;
+    }
+    return bytes_.get();
+}
+
+std::optional<std::vector<Piece>> expand_stand_ins(const uint8_t* converted, size_t converted_size,
+                                                   const std::vector<StandIn>& stand_ins, FrameBuffer& frame,
+                                                   size_t& frame_size)
+{
+    // Where each marker lies in the converted stand-in, in order.
+    std::vector<size_t> marks;
+    marks.reserve(stand_ins.size());
+    size_t cursor = 0;
+    size_t real_size = converted_size;
+    for (const StandIn& s : stand_ins) {
+        if (s.length <= kStandInHead)
+            return std::nullopt;
+        const auto* end = converted + converted_size;
+        const auto* found = std::search(converted + cursor, end, s.marker.begin(), s.marker.end());
+        const size_t at = static_cast<size_t>(found - converted);
+        if (found == end || at < cursor + kStandInHead ||
+            !std::equal(s.head.begin(), s.head.end(), converted + at - kStandInHead))
+            return std::nullopt;
+        marks.push_back(at);
+        cursor = at + kMarkerSize;
+        real_size += s.length - kStandInHead - kMarkerSize;
+    }
+    uint8_t* out = frame.reserve(real_size);
+    std::vector<Piece> pieces;
+    size_t from = 0;  // in the converted stand-in
+    size_t to = 0;    // in the real frame
+    auto literal = [&](size_t until) {
+        if (until > from) {
+            std::memcpy(out + to, converted + from, until - from);
+            pieces.push_back({to, until - from, -1});
+            to += until - from;
+        }
+    };
+    for (size_t i = 0; i < stand_ins.size(); ++i) {
+        literal(marks[i] - kStandInHead);
+        pieces.push_back({to, stand_ins[i].length, stand_ins[i].source_offset});
+        to += stand_ins[i].length;
+        from = marks[i] + kMarkerSize;
+    }
+    literal(converted_size);
+    frame_size = real_size;
+    return pieces;
+}
+
 RangeWriter::RangeWriter(std::FILE* out, int source_fd)
 #if defined(_WIN32)
     : fd_(_fileno(out)), source_fd_(-1)
@@ -192,48 +256,62 @@ int RangeWriter::write(const uint8_t* data, size_t size)
     return 0;
 }
 
-int RangeWriter::copy_range(int64_t source_offset, size_t size, const uint8_t* fallback)
+int RangeWriter::copy_range(int64_t source_offset, size_t size)
 {
+    if (source_fd_ < 0)
+        return -EBADF;
+    if (const int rc = flush())
+        return rc;
 #if defined(__linux__)
-    if (copies_enabled()) {
-        if (const int rc = flush())
-            return rc;
+    if (copy_works_) {
         loff_t from = source_offset;
         loff_t to = position_;
-        size_t left = size;
-        while (left > 0) {
-            const ssize_t n = copy_file_range(source_fd_, &from, fd_, &to, left, 0);
+        while (size > 0) {
+            const ssize_t n = copy_file_range(source_fd_, &from, fd_, &to, size, 0);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == ENOSPC || errno == EIO || errno == EFBIG || errno == EDQUOT))
                 return -errno;
             if (n <= 0) {
-                // Not supported between these files, or the source ended
-                // early: write this and all further frames from memory.
+                // Not supported between these files (another file system,
+                // say), or the source ended early: read and write this and
+                // all further ranges instead.
                 copy_works_ = false;
                 break;
             }
-            left -= static_cast<size_t>(n);
+            size -= static_cast<size_t>(n);
+            source_offset += n;
+            position_ += n;
             bytes_copied_ += static_cast<uint64_t>(n);
         }
-        const size_t done = size - left;
-        position_ += static_cast<int64_t>(done);
         end_ = std::max(end_, position_);
-        if (left == 0)
-            return 0;
-        return write(fallback + done, left);
     }
-#else
-    (void)source_offset;
 #endif
-    return write(fallback, size);
+    return size > 0 ? read_and_write(source_offset, size) : 0;
+}
+
+int RangeWriter::read_and_write(int64_t source_offset, size_t size)
+{
+    constexpr size_t kChunk = 1 << 20;
+    copy_buffer_.resize(std::min(kChunk, size));
+    while (size > 0) {
+        const size_t n = std::min(copy_buffer_.size(), size);
+        if (!read_exact_at(source_fd_, copy_buffer_.data(), n, source_offset))
+            return -EIO;
+        if (const int rc = write_at(copy_buffer_.data(), n, position_))
+            return rc;
+        position_ += static_cast<int64_t>(n);
+        end_ = std::max(end_, position_);
+        source_offset += static_cast<int64_t>(n);
+        size -= n;
+    }
+    return 0;
 }
 
 int RangeWriter::write_pieces(const uint8_t* data, const std::vector<Piece>& pieces)
 {
     for (const Piece& p : pieces) {
-        const int rc = p.source_offset >= 0 ? copy_range(p.source_offset, p.length, data + p.out_offset)
-                                            : write(data + p.out_offset, p.length);
+        const int rc = p.source_offset >= 0 ? copy_range(p.source_offset, p.length) : write(data + p.out_offset, p.length);
         if (rc)
             return rc;
     }
@@ -278,7 +356,7 @@ bool RangeWriter::source_matches(const uint8_t* data, size_t size, int64_t offse
     uint8_t chunk[kCompareChunk];
     for (size_t at = 0; at < size; at += kCompareChunk) {
         const size_t n = std::min(kCompareChunk, size - at);
-        if (!read_at(source_fd_, chunk, n, offset + static_cast<int64_t>(at)) || std::memcmp(chunk, data + at, n) != 0)
+        if (!read_exact_at(source_fd_, chunk, n, offset + static_cast<int64_t>(at)) || std::memcmp(chunk, data + at, n) != 0)
             return false;
     }
     return true;

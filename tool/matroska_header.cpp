@@ -1,10 +1,18 @@
 #include "matroska_header.hpp"
 
+#include "ebml.hpp"
+
 #include <cstring>
 #include <limits>
 
 namespace mp {
 namespace {
+
+using ebml::kUnknownSize;
+using ebml::read_id;
+using ebml::read_size;
+using ebml::read_uint;
+using ebml::Span;
 
 constexpr uint32_t kEbml = 0x1A45DFA3;
 constexpr uint32_t kSegment = 0x18538067;
@@ -17,58 +25,13 @@ constexpr uint32_t kTrackType = 0x83;
 constexpr uint32_t kCodecId = 0x86;
 constexpr uint32_t kDefaultDuration = 0x23E383;
 constexpr uint32_t kCluster = 0x1F43B675;
+constexpr uint32_t kContentEncodings = 0x6D80;
+constexpr uint32_t kCodecDelay = 0x56AA;
+constexpr uint32_t kTrackTimestampScale = 0x23314F;
 
-constexpr uint64_t kUnknownSize = ~uint64_t{0};
 constexpr uint64_t kMaxInfoSize = 1 << 20;
 constexpr uint64_t kMaxTracksSize = 16 << 20;
 constexpr int kMaxTopLevelElements = 4096;
-
-// A cursor over bytes held in memory.
-struct Span {
-    const unsigned char* p;
-    const unsigned char* end;
-    bool empty() const { return p >= end; }
-    uint64_t left() const { return static_cast<uint64_t>(end - p); }
-};
-
-// Reads an element ID (1..4 bytes, length marker kept).
-bool read_id(Span& s, uint32_t& id)
-{
-    if (s.empty() || *s.p == 0)
-        return false;
-    int length = 1;
-    for (unsigned mask = 0x80; !(*s.p & mask); mask >>= 1)
-        ++length;
-    if (length > 4 || s.left() < static_cast<uint64_t>(length))
-        return false;
-    id = 0;
-    for (int i = 0; i < length; ++i)
-        id = (id << 8) | *s.p++;
-    return true;
-}
-
-// Reads an element size (1..8 bytes, marker removed); all ones is "unknown".
-bool read_size(Span& s, uint64_t& size)
-{
-    if (s.empty() || *s.p == 0)
-        return false;
-    int length = 1;
-    unsigned mask = 0x80;
-    while (!(*s.p & mask)) {
-        ++length;
-        mask >>= 1;
-    }
-    if (s.left() < static_cast<uint64_t>(length))
-        return false;
-    uint64_t value = *s.p++ & (mask - 1);
-    bool all_ones = value == mask - 1;
-    for (int i = 1; i < length; ++i) {
-        all_ones = all_ones && *s.p == 0xFF;
-        value = (value << 8) | *s.p++;
-    }
-    size = all_ones ? kUnknownSize : value;
-    return true;
-}
 
 // Reads an element header from the stream, leaving it at the element data.
 bool read_element_header(std::istream& in, uint32_t& id, uint64_t& size)
@@ -98,16 +61,6 @@ bool read_element_header(std::istream& in, uint32_t& id, uint64_t& size)
     return read_id(s, id) && read_size(s, size);
 }
 
-bool read_uint(Span s, uint64_t& value)
-{
-    if (s.left() > 8)
-        return false;
-    value = 0;
-    while (!s.empty())
-        value = (value << 8) | *s.p++;
-    return true;
-}
-
 // Calls fn(id, payload) for each child element inside `s`; false when the
 // children do not fit their parent.
 template <typename Fn>
@@ -123,6 +76,17 @@ bool for_each_child(Span s, Fn&& fn)
         s.p += size;
     }
     return true;
+}
+
+bool is_float_one(Span s)
+{
+    static const unsigned char one32[] = {0x3F, 0x80, 0, 0};
+    static const unsigned char one64[] = {0x3F, 0xF0, 0, 0, 0, 0, 0, 0};
+    if (s.left() == sizeof one32)
+        return std::memcmp(s.p, one32, sizeof one32) == 0;
+    if (s.left() == sizeof one64)
+        return std::memcmp(s.p, one64, sizeof one64) == 0;
+    return false;
 }
 
 bool parse_tracks(Span s, std::vector<MatroskaTrack>& tracks)
@@ -150,6 +114,18 @@ bool parse_tracks(Span s, std::vector<MatroskaTrack>& tracks)
                 track.codec_id.assign(reinterpret_cast<const char*>(value.p), value.left());
                 // Stored strings may be zero-padded.
                 track.codec_id.resize(std::strlen(track.codec_id.c_str()));
+                break;
+            case kContentEncodings:
+                track.content_encoded = true;
+                break;
+            case kCodecDelay:
+                if (!read_uint(value, number) || number != 0)
+                    track.adjusted_timing = true;
+                break;
+            case kTrackTimestampScale:
+                // A float; anything but exactly 1.0 (4 or 8 bytes) changes timing.
+                if (!is_float_one(value))
+                    track.adjusted_timing = true;
                 break;
             default:
                 break;
@@ -203,9 +179,12 @@ std::optional<MatroskaHeader> read_matroska_header(std::istream& in)
     }
 
     MatroskaHeader header;
+    const std::streamoff start = in.tellg();
+    if (start < 0)
+        return std::nullopt;
+    header.segment_start = static_cast<uint64_t>(start);
     if (size != kUnknownSize) {
-        const std::streamoff start = in.tellg();
-        if (start >= 0 && size <= ~uint64_t{0} - static_cast<uint64_t>(start))
+        if (size <= ~uint64_t{0} - static_cast<uint64_t>(start))
             header.segment_end = static_cast<uint64_t>(start) + size;
     }
     bool have_tracks = false;

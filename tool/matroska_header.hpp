@@ -17,6 +17,13 @@ struct MatroskaTrack {
     uint64_t type = 0;  // 1 video, 2 audio, ...
     std::string codec_id;
     std::optional<uint64_t> default_duration_ns;
+    // Set when the track's frames are compressed or encrypted in the file
+    // (ContentEncodings), so the stored bytes are not the frame data.
+    bool content_encoded = false;
+    // Set when block timestamps are not plain multiples of the file's
+    // timestamp scale (a track timestamp scale other than 1 or a codec
+    // delay), so they need the demuxer's own arithmetic.
+    bool adjusted_timing = false;
 };
 
 struct MatroskaHeader {
@@ -25,6 +32,8 @@ struct MatroskaHeader {
     // Byte offset just past the segment, when its size is declared; a file
     // shorter than this has been cut off.
     std::optional<uint64_t> segment_end;
+    // Byte offset of the segment's first child element.
+    uint64_t segment_start = 0;
 
     const MatroskaTrack* find_track(uint64_t number) const;
 };

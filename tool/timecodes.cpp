@@ -97,6 +97,21 @@ void TimecodeList::finish()
     std::sort(times_.begin(), times_.end());
 }
 
+FrameTime block_frame_time(int64_t ns, int64_t stored_duration_ns, int64_t tick_ns, int64_t default_ns)
+{
+    FrameTime t;
+    t.ns = ns;
+    const int64_t tick = std::max<int64_t>(tick_ns, 1);
+    if (stored_duration_ns > 0) {
+        const bool cut_default =
+            default_ns >= 0 && stored_duration_ns <= default_ns && default_ns - stored_duration_ns < tick;
+        t.duration_ns = cut_default ? default_ns : stored_duration_ns;
+    } else if (default_ns >= 0) {
+        t.duration_ns = default_ns;
+    }
+    return t;
+}
+
 int64_t TimecodeList::end_ns() const
 {
     const int64_t last = times_.back();

@@ -36,6 +36,14 @@ struct FrameTime {
     std::optional<int64_t> duration_ns;
 };
 
+// A Matroska frame's time from its block timestamp `ns` and the duration
+// stored for it, `stored_duration_ns` (0 or less when none), given the
+// file's timestamp scale `tick_ns` and the track's default duration
+// `default_ns` (negative when none). A stored duration a fraction of a tick
+// short of the default is the default cut to whole ticks, and the exact
+// default is used instead; without a stored duration, the default applies.
+FrameTime block_frame_time(int64_t ns, int64_t stored_duration_ns, int64_t tick_ns, int64_t default_ns);
+
 // Collects frame timestamps in storage order and produces the v2 file.
 // Keeps 8 bytes per frame plus the duration of the latest frame.
 class TimecodeList {

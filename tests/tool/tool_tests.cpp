@@ -1,6 +1,8 @@
 // End-to-end tests: run the built mp.exe on media files made at test time
 // and check its outputs against mkvextract and against the source decoded
 // with libavcodec.
+#include "demux.hpp"
+#include "progress.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>
@@ -152,6 +154,87 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace_if(name.begin(), name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
         return name;
     });
+
+// ---------------------------------------------------------------------------
+// The direct way (our own scan of the file, kernel copies, conversion of
+// stand-in frames) must write byte for byte what the demuxer way writes,
+// which the tests above check against mkvextract and the decoded pictures.
+// Sources it cannot take (compressed frames, damage) fall back to the
+// demuxer way and still give its files.
+
+struct WayCase {
+    const char* file;
+    bool direct;  // expected to take the direct way
+};
+
+void PrintTo(const WayCase& c, std::ostream* os)
+{
+    *os << c.file;
+}
+
+struct Written {
+    mp::DemuxResult result;
+    std::string avi;
+    std::string timecodes;
+};
+
+Written demux_in_process(const fs::path& source, const fs::path& dir, bool allow_direct, size_t threshold)
+{
+    mp::DemuxJob job;
+    job.source = source;
+    job.avi = dir / "out.avi";
+    job.timecodes = dir / "out.txt";
+    job.allow_direct = allow_direct;
+    job.copy_threshold = threshold;
+    mp::Progress quiet(stderr, false);
+    Written w;
+    w.result = mp::run_demux(job, quiet);
+    w.avi = read_file(job.avi);
+    w.timecodes = read_file(job.timecodes);
+    fs::remove(job.avi);
+    fs::remove(job.timecodes);
+    return w;
+}
+
+class MpDirectWay : public ::testing::TestWithParam<WayCase> {};
+
+TEST_P(MpDirectWay, WritesTheSameFilesAsTheDemuxer)
+{
+    const WayCase& c = GetParam();
+    const fs::path source = fixture(c.file);
+    const std::string before = read_file(source);
+    TempDir dir;
+    const Written reference = demux_in_process(source, dir.path(), false, 4096);
+    EXPECT_FALSE(reference.result.copied_directly);
+    // The default threshold; the smallest, so that every NAL body longer
+    // than a stand-in's head is copied; the largest, so that most are read.
+    for (const size_t threshold : {size_t{4096}, size_t{1}, size_t{1} << 20}) {
+        SCOPED_TRACE("threshold " + std::to_string(threshold));
+        const Written direct = demux_in_process(source, dir.path(), true, threshold);
+        EXPECT_EQ(direct.result.copied_directly, c.direct);
+        EXPECT_EQ(direct.result.frames, reference.result.frames);
+        EXPECT_EQ(direct.result.damage, reference.result.damage);
+        EXPECT_TRUE(direct.avi == reference.avi) << "AVI files differ (" << direct.avi.size() << " and "
+                                                 << reference.avi.size() << " bytes)";
+        EXPECT_EQ(direct.timecodes, reference.timecodes);
+    }
+    EXPECT_TRUE(read_file(source) == before) << "the source changed";
+    EXPECT_TRUE(list_dir(dir.path()).empty()) << "left behind: " << ::testing::PrintToString(list_dir(dir.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, MpDirectWay,
+                         ::testing::Values(WayCase{"h264_bframes.mkv", true}, WayCase{"audio_first.mkv", true},
+                                           WayCase{"hevc.mkv", true}, WayCase{"vfw_mpeg4.mkv", true},
+                                           WayCase{"vfw_ffv1.mkv", true}, WayCase{"vp8.webm", true},
+                                           WayCase{"no_default_duration.mkv", true}, WayCase{"long.mkv", true},
+                                           WayCase{"h264_zlib.mkv", false}, WayCase{"cut.mkv", false}),
+                         [](const auto& info) {
+                             std::string name = info.param.file;
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+                             return name;
+                         });
 
 // ---------------------------------------------------------------------------
 // Bad sources: exit 2, one clear line, nothing written or changed.

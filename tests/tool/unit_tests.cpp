@@ -6,6 +6,7 @@
 #include "frame_copy.hpp"
 #include "matroska_header.hpp"
 #include "timecodes.hpp"
+#include "ebml_builders.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@ extern "C" {
 namespace {
 
 using mp::Command;
+using namespace mptest::ebml_builders;
 using mp::Rational;
 
 // ---------------------------------------------------------------------------
@@ -182,44 +184,6 @@ TEST(MpTimecodeList, WritesSortedListAndEndLine)
         std::fclose(f);
         EXPECT_EQ(text, c.expected) << c.name;
     }
-}
-
-// ---------------------------------------------------------------------------
-// Builders for EBML bytes.
-std::string vint_size(uint64_t size)
-{
-    // 8-byte size field: 0x01 followed by 7 bytes.
-    std::string s(1, '\x01');
-    for (int i = 6; i >= 0; --i)
-        s += static_cast<char>((size >> (8 * i)) & 0xFF);
-    return s;
-}
-
-std::string id_bytes(uint32_t id)
-{
-    std::string s;
-    bool started = false;
-    for (int i = 3; i >= 0; --i) {
-        const char b = static_cast<char>((id >> (8 * i)) & 0xFF);
-        if (b || started) {
-            s += b;
-            started = true;
-        }
-    }
-    return s;
-}
-
-std::string element(uint32_t id, const std::string& payload)
-{
-    return id_bytes(id) + vint_size(payload.size()) + payload;
-}
-
-std::string uint_element(uint32_t id, uint64_t value)
-{
-    std::string payload;
-    for (int i = 7; i >= 0; --i)
-        payload += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return element(id, payload);
 }
 
 std::string sample_file(bool cluster_first)
@@ -494,9 +458,24 @@ TEST(MpFrameCopy, RangeWriterWritesExactBytes)
                 std::vector<uint8_t> altered(frame.begin() + 10, frame.begin() + 150010);
                 altered[1000] ^= 0x5A;
                 EXPECT_FALSE(writer.source_matches(altered.data(), altered.size(), 12345));
+                // The copied range comes from the source, never from memory,
+                // even when the kernel cannot copy: memory holds only the
+                // literal pieces.
+                std::vector<uint8_t> literal_only = frame;
+                std::fill(literal_only.begin() + 10, literal_only.begin() + 150010, 0);
+                ASSERT_EQ(writer.write_pieces(literal_only.data(), pieces), 0);
+            } else {
+                EXPECT_FALSE(writer.source_matches(frame.data(), 150000, 12345));
+                {
+                    std::FILE* other = std::tmpfile();
+                    ASSERT_NE(other, nullptr);
+                    mp::RangeWriter sourceless(other, -1);
+                    EXPECT_EQ(sourceless.write_pieces(frame.data(), {{0, 150000, 12345}}), -EBADF)
+                        << "a copy without a source";
+                    std::fclose(other);
+                }
+                ASSERT_EQ(writer.write(frame.data(), frame.size()), 0);
             }
-            EXPECT_FALSE(writer.source_matches(frame.data(), 150000, 12345));
-            ASSERT_EQ(writer.write_pieces(frame.data(), pieces), 0);
             expected.insert(expected.end(), frame.begin(), frame.end());
 
             // Go back and fill in the header size, as the AVI muxer does.

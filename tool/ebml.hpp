@@ -1,0 +1,30 @@
+// The EBML encoding Matroska is built from: element IDs and sizes as
+// variable-length integers, read from bytes held in memory.
+#pragma once
+
+#include <cstdint>
+
+namespace mp::ebml {
+
+// A size field of all ones: the element runs to the end of its parent.
+constexpr uint64_t kUnknownSize = ~uint64_t{0};
+
+// A cursor over bytes held in memory.
+struct Span {
+    const unsigned char* p;
+    const unsigned char* end;
+    bool empty() const { return p >= end; }
+    uint64_t left() const { return static_cast<uint64_t>(end - p); }
+};
+
+// Reads an element ID (1..4 bytes, length marker kept).
+bool read_id(Span& s, uint32_t& id);
+
+// Reads an element size or other variable-length number (1..8 bytes, marker
+// removed); all ones gives kUnknownSize.
+bool read_size(Span& s, uint64_t& size);
+
+// An unsigned integer element's value (0..8 bytes, big-endian).
+bool read_uint(Span s, uint64_t& value);
+
+}  // namespace mp::ebml

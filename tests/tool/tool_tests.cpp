@@ -237,6 +237,79 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, MpDirectWay,
                          });
 
 // ---------------------------------------------------------------------------
+// Past 1 GiB the AVI must be OpenDML (a second RIFF "AVIX" list and its own
+// index) and read back whole. The source is a short MJPEG clip of noise
+// (large frames) repeated by ffmpeg to just over 1 GiB.
+
+uint32_t le32_at(std::FILE* f, long offset)
+{
+    unsigned char b[4] = {};
+    if (std::fseek(f, offset, SEEK_SET) != 0 || std::fread(b, 1, 4, f) != 4)
+        return 0;
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+}
+
+std::string text_at(std::FILE* f, long offset, size_t size)
+{
+    std::string s(size, '\0');
+    if (std::fseek(f, offset, SEEK_SET) != 0 || std::fread(s.data(), 1, size, f) != size)
+        return {};
+    return s;
+}
+
+TEST(MpLargeSource, OpenDmlAviPastOneGiBReadsBackWhole)
+{
+    const std::string ffmpeg = find_program("ffmpeg");
+    ASSERT_FALSE(ffmpeg.empty()) << "ffmpeg is not installed (run `make test`, which installs it)";
+    TempDir dir;
+    const fs::path clip = dir / "clip.mkv";
+    const fs::path source = dir / "large.mkv";
+    const std::vector<std::string> quiet = {"-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
+    auto with_quiet = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), quiet.begin(), quiet.end());
+        return args;
+    };
+    RunResult r = run(ffmpeg, with_quiet({"-f", "lavfi", "-i", "testsrc2=s=1280x720:r=30,noise=alls=100:allf=t",
+                                          "-frames:v", "30", "-c:v", "mjpeg", "-q:v", "1", "-pix_fmt", "yuvj420p",
+                                          clip.string()}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto clip_size = fs::file_size(clip);
+    ASSERT_GT(clip_size, 0u);
+    const auto loops = static_cast<long long>((uint64_t{1} << 30) / clip_size + 1);
+    r = run(ffmpeg, with_quiet({"-stream_loop", std::to_string(loops), "-i", clip.string(), "-c", "copy",
+                                source.string()}));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    fs::remove(clip);
+    ASSERT_GT(fs::file_size(source), uint64_t{1} << 30);
+
+    mp::DemuxJob job;
+    job.source = source;
+    job.avi = dir / "large.avi";
+    job.timecodes = dir / "large.txt";
+    mp::Progress no_progress(stderr, false);
+    const mp::DemuxResult result = mp::run_demux(job, no_progress);
+    EXPECT_TRUE(result.copied_directly);
+    EXPECT_FALSE(result.damage.has_value());
+    EXPECT_EQ(result.frames, (loops + 1) * 30);
+    EXPECT_EQ(static_cast<int64_t>(read_lines(job.timecodes).size()), result.frames + 2);
+
+    // The first RIFF list ends once it has passed 1 GiB; an AVIX list follows.
+    std::FILE* f = std::fopen(job.avi.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(text_at(f, 0, 4) + text_at(f, 8, 4), "RIFFAVI ");
+    const long second = 8 + static_cast<long>(le32_at(f, 4));
+    EXPECT_LT(second, static_cast<long>(fs::file_size(job.avi)));
+    EXPECT_EQ(text_at(f, second, 4) + text_at(f, second + 8, 4), "RIFFAVIX");
+    std::fclose(f);
+
+    const TrackDump avi = dump_video(job.avi, false);
+    const TrackDump src = dump_video(source, false);
+    EXPECT_EQ(avi.format, "avi");
+    EXPECT_EQ(avi.packets, result.frames);
+    EXPECT_TRUE(avi.packet_hashes == src.packet_hashes) << "frames differ";
+}
+
+// ---------------------------------------------------------------------------
 // Bad sources: exit 2, one clear line, nothing written or changed.
 
 struct ErrorCase {

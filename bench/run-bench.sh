@@ -101,6 +101,9 @@ for ((r = 1; r <= rounds; r++)); do
     rss[$what]+="${result#* } "
     echo "bench: round $r $what: ${result% *} s, peak ${result#* } KB"
   done
+  # The fixed cost of every mp.exe run: loading the FFmpeg libraries.
+  result=$(timed "$mp" --version)
+  times[start]+="${result% *} "
 done
 clean_outputs
 
@@ -121,6 +124,8 @@ for what in mp pair cp; do
   awk -v n="$name" -v m="$m" -v s="$size" -v p="$peak" \
     'BEGIN { printf "| %s | %.2f | %.0f | %.1f |\n", n, m, (m > 0 ? s / 1e6 / m : 0), p / 1024 }'
 done
-awk -v a="$m_mp" -v b="$m_pair" -v c="$m_cp" -v r="$rounds" -v s="$size" 'BEGIN {
+m_start=$(median <<< "${times[start]}")
+awk -v a="$m_mp" -v b="$m_pair" -v c="$m_cp" -v r="$rounds" -v s="$size" -v st="$m_start" 'BEGIN {
   printf "\nSource %.0f MB, %d rounds. mp.exe takes %.2fx the time of ffmpeg+mkvextract (%.2fx faster) and %.2fx the time of cp.\n",
-         s / 1e6, r, a / b, b / a, a / c }'
+         s / 1e6, r, a / b, b / a, a / c
+  printf "mp.exe start-up alone (mp.exe --version): %.2f s.\n", st }'

@@ -16,8 +16,10 @@ PACKAGES := build-essential cmake pkg-config \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev \
             ffmpeg mkvtoolnix time \
             fonts-arphic-uming
+# Only for `make test`: the cross compiler that checks the Windows code.
+TEST_PACKAGES := g++-mingw-w64-x86-64-posix
 
-.PHONY: run test build deps sanitize-test clean
+.PHONY: run test build deps test-deps sanitize-test clean
 
 # A small variable-frame-rate MKV to try the window on, made once.
 SAMPLE := $(BUILD_DIR)/sample/vfr-sample.mkv
@@ -28,7 +30,7 @@ run: build $(SAMPLE)
 $(SAMPLE): | deps
 	./tool/make-vfr-sample.sh $@
 
-test: build
+test: test-deps build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 ifeq ($(CI),true)
 	$(MAKE) sanitize-test
@@ -45,6 +47,9 @@ sanitize-test: deps
 
 deps:
 	@./scripts/install-deps.sh $(PACKAGES)
+
+test-deps:
+	@./scripts/install-deps.sh $(PACKAGES) $(TEST_PACKAGES)
 
 clean:
 	rm -rf $(BUILD_DIR) $(SAN_DIR)

@@ -231,8 +231,8 @@ std::optional<FrameTime> frame_time(const AVPacket* pkt, AVRational time_base, c
                             default_duration_of(track));
 }
 
-// The source opened a second time, for kernel copies of frame data; only
-// for regular files.
+// The source opened a second time, for the direct way's scan and for kernel
+// copies of frame data; only for regular files.
 class SourceFile {
 public:
     explicit SourceFile(const fs::path& path)

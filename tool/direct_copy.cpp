@@ -5,6 +5,7 @@
 #include "output_files.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -19,10 +20,18 @@ class MarkerSource {
 public:
     MarkerSource()
     {
-        std::random_device random;
-        for (size_t i = 0; i < key_.size(); i += 4) {
-            const uint32_t word = random();
-            std::memcpy(key_.data() + i, &word, 4);
+        uint64_t seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        try {
+            std::random_device random;
+            seed = (uint64_t{random()} << 32) ^ random() ^ seed;
+        } catch (const std::exception&) {
+            // No system entropy: the clock alone still gives a key that no
+            // file made earlier can contain except by pure chance.
+        }
+        std::mt19937_64 mix(seed);
+        for (size_t i = 0; i < key_.size(); i += sizeof(uint64_t)) {
+            const uint64_t word = mix();
+            std::memcpy(key_.data() + i, &word, std::min(sizeof word, key_.size() - i));
         }
     }
     std::array<uint8_t, kMarkerSize> next()

@@ -20,15 +20,15 @@ class MarkerSource {
 public:
     MarkerSource()
     {
-        uint64_t seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        uint64_t entropy = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         try {
             std::random_device random;
-            seed = (uint64_t{random()} << 32) ^ random() ^ seed;
+            entropy ^= (uint64_t{random()} << 32) ^ random();
         } catch (const std::exception&) {
             // No system entropy: the clock alone still gives a key that no
             // file made earlier can contain except by pure chance.
         }
-        std::mt19937_64 mix(seed);
+        std::mt19937_64 mix(entropy);
         for (size_t i = 0; i < key_.size(); i += sizeof(uint64_t)) {
             const uint64_t word = mix();
             std::memcpy(key_.data() + i, &word, std::min(sizeof word, key_.size() - i));

@@ -200,18 +200,10 @@ Rational nominal_rate(const AVStream* st, const MatroskaTrack* track)
     if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
         if (auto r = reduce_rate({st->avg_frame_rate.num, st->avg_frame_rate.den}))
             return *r;
-    if (track && track->default_duration_ns && *track->default_duration_ns <= static_cast<uint64_t>(INT64_MAX))
-        if (auto r = reduce_rate({kNsPerSecond, static_cast<int64_t>(*track->default_duration_ns)}))
+    if (const int64_t duration = default_duration_or_none(track); duration > 0)
+        if (auto r = reduce_rate({kNsPerSecond, duration}))
             return *r;
     return Rational{25, 1};
-}
-
-// The track's default frame duration in ns, or -1 when it has none.
-int64_t default_duration_of(const MatroskaTrack* track)
-{
-    if (track && track->default_duration_ns && *track->default_duration_ns <= static_cast<uint64_t>(INT64_MAX))
-        return static_cast<int64_t>(*track->default_duration_ns);
-    return -1;
 }
 
 // The frame's block timestamp and duration in nanoseconds. With
@@ -228,7 +220,7 @@ std::optional<FrameTime> frame_time(const AVPacket* pkt, AVRational time_base, c
     const AVRational ns_base{1, static_cast<int>(kNsPerSecond)};
     const int64_t duration = pkt->duration > 0 ? av_rescale_q(pkt->duration, time_base, ns_base) : 0;
     return block_frame_time(av_rescale_q(ts, time_base, ns_base), duration, av_rescale_q(1, time_base, ns_base),
-                            default_duration_of(track));
+                            default_duration_or_none(track));
 }
 
 // The source opened a second time, for the direct way's scan and for kernel

@@ -160,10 +160,7 @@ bool copy_direct(const DirectSource& source, AviWriter& avi, TimecodeList& times
     BlockScanner scanner(reader, header.segment_start, header.segment_end, track.number, known_tracks);
     const size_t threshold = std::clamp<size_t>(source.copy_threshold, kStandInHead, SourceReader::kMaxRead);
     const auto tick = static_cast<int64_t>(header.timestamp_scale_ns);
-    const int64_t default_ns =
-        track.default_duration_ns && *track.default_duration_ns <= static_cast<uint64_t>(INT64_MAX)
-            ? static_cast<int64_t>(*track.default_duration_ns)
-            : -1;
+    const int64_t default_ns = default_duration_or_none(&track);
 
     PacketPtr frame_packet(av_packet_alloc());
     PacketPtr stand_in_packet(av_packet_alloc());

@@ -151,6 +151,14 @@ bool skip(std::istream& in, uint64_t size)
 
 }  // namespace
 
+int64_t default_duration_or_none(const MatroskaTrack* track)
+{
+    if (track && track->default_duration_ns &&
+        *track->default_duration_ns <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        return static_cast<int64_t>(*track->default_duration_ns);
+    return -1;
+}
+
 const MatroskaTrack* MatroskaHeader::find_track(uint64_t number) const
 {
     for (const auto& t : tracks)

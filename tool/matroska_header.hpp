@@ -38,6 +38,10 @@ struct MatroskaHeader {
     const MatroskaTrack* find_track(uint64_t number) const;
 };
 
+// The track's default frame duration in ns, or -1 when it has none (or no
+// track is given).
+int64_t default_duration_or_none(const MatroskaTrack* track);
+
 // Reads the EBML header and the segment's Info and Tracks elements from the
 // start of `in`. Reads only the header elements (never cluster contents) and
 // at most a few MB of them, so it is cheap and bounded for any input.

@@ -79,7 +79,7 @@ void Form1::CommandDemux_Click() {
     const DemuxCommand command = DemuxCommand::Build(programFolder, platform_.PathSeparator(), kToolName,
                                                      sourceFolder, sourceName, videoName, timecodesName);
     try {
-        platform_.StartDetached(command.program, command.arguments);
+        platform_.StartDetached(command.program, command.arguments, command.environment);
     } catch (const PlatformError& error) {
         // The tool may have been removed or made unusable since start-up:
         // say so and keep the window, with everything typed in it.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tcdemux {
@@ -14,6 +15,9 @@ class PlatformError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Variables added to (or replacing those of) the inherited environment.
+using Environment = std::vector<std::pair<std::u16string, std::u16string>>;
 
 // The settings of one use of the open-file dialog.
 struct OpenFileRequest {
@@ -49,9 +53,11 @@ public:
     virtual std::optional<std::u16string> ShowOpenFile(const OpenFileRequest& request) = 0;
 
     // Starts the program with the arguments as a list (each reaches it
-    // exactly as given), detached, in the current directory, with its window
-    // (if any) minimized. Throws PlatformError when it cannot be started.
-    virtual void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) = 0;
+    // exactly as given), detached, in the current directory, with the
+    // inherited environment plus `environment`, and with its window (if any)
+    // minimized. Throws PlatformError when it cannot be started.
+    virtual void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                               const Environment& environment) = 0;
 
     // Ends the program at once.
     virtual void Quit() = 0;

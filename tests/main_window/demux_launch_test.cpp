@@ -12,6 +12,9 @@ TEST_F(Form1Test, TheRoadFromPromptsToTheToolsArguments) {
     ASSERT_EQ(platform.starts.size(), 1u);
     EXPECT_EQ(platform.starts[0].program, u"/opt/tcdemux/mp.exe");
     EXPECT_EQ(platform.starts[0].arguments, (Arguments{u"/video/movie.mkv", u"movie.avi", u"movie.timecodes.txt"}));
+    // The run reports back to the desktop by itself; the request travels in
+    // the environment, so the argument list stays the three names.
+    EXPECT_EQ(platform.starts[0].environment, (Environment{{u"TCDEMUX_NOTIFY", u"1"}}));
 }
 
 TEST_F(Form1Test, EveryClickStartsOneMoreRunAndAsksForTheFolderAnew) {

@@ -43,6 +43,7 @@ private:
 struct StartCall {
     std::u16string program;
     std::vector<std::u16string> arguments;
+    Environment environment;
 };
 
 class FakePlatform : public Platform {
@@ -71,9 +72,10 @@ public:
         if (std::holds_alternative<Cancel>(outcome)) return std::nullopt;
         return std::get<std::u16string>(outcome);
     }
-    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) override {
+    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                       const Environment& environment) override {
         if (!startFailure.empty()) throw PlatformError(startFailure);
-        starts.push_back({program, arguments});
+        starts.push_back({program, arguments, environment});
     }
     void Quit() override { ++quits; }
 

@@ -4,7 +4,9 @@
 //
 // The record goes to a new file in the folder named by TCDEMUX_RECORD_DIR, one
 // file per run: the current directory, then each argument, each followed by
-// one NUL byte (no argument can contain NUL, so the split is exact). It is
+// one NUL byte (no argument can contain NUL, so the split is exact), and last
+// "TCDEMUX_NOTIFY=" with that variable's value (or "-" when it is unset) and
+// a NUL byte, since the window asks for desktop reports through it. It is
 // written under a temporary name and then renamed, so a reader never sees a
 // partial record. TCDEMUX_RECORD_DELAY_MS, when set, delays the record, which
 // shows whether the starter waited for this program to end.
@@ -43,6 +45,9 @@ int main(int argc, char* argv[]) {
             out << argv[i];
             out.put('\0');
         }
+        const char* notify = std::getenv("TCDEMUX_NOTIFY");
+        out << "TCDEMUX_NOTIFY=" << (notify != nullptr ? notify : "-");
+        out.put('\0');
         out.flush();
         if (!out) return 4;
     }

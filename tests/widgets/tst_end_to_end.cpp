@@ -49,11 +49,12 @@ QByteArray ReadFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-// A record as the recorder writes it: each part followed by a NUL byte.
+// A record as the recorder writes it: each part followed by a NUL byte, the
+// last part the notify variable, which the window always sets.
 QByteArray Record(const QString& currentDirectory, const QStringList& arguments) {
     QByteArray bytes = currentDirectory.toUtf8() + '\0';
     for (const QString& argument : arguments) bytes += argument.toUtf8() + '\0';
-    return bytes;
+    return bytes + "TCDEMUX_NOTIFY=1" + '\0';
 }
 
 // What the program folder holds under the name mp.exe when Demux is clicked.
@@ -118,6 +119,8 @@ void EndToEndTest::initTestCase() {
     recordFolder_ = base_->filePath(QStringLiteral("records"));
     QVERIFY(QDir().mkpath(recordFolder_));
     qputenv("TCDEMUX_RECORD_DIR", QFile::encodeName(recordFolder_));
+    // The recorded notify variable must come from the window's start alone.
+    qunsetenv("TCDEMUX_NOTIFY");
 }
 
 void EndToEndTest::init() {

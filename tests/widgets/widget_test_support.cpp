@@ -24,8 +24,9 @@ FolderPlatform::FolderPlatform(const QString& folder) : folder_(folder) {}
 
 std::u16string FolderPlatform::ProgramFolder() { return QDir::toNativeSeparators(folder_).toStdU16String(); }
 
-void RecordingPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) {
-    Start start{QString::fromStdU16String(program), {}};
+void RecordingPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                                      const Environment& environment) {
+    Start start{QString::fromStdU16String(program), {}, environment};
     for (const auto& argument : arguments) start.arguments << QString::fromStdU16String(argument);
     starts.push_back(start);
 }

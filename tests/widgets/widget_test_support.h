@@ -39,10 +39,12 @@ public:
     struct Start {
         QString program;
         QStringList arguments;
+        Environment environment;
     };
     std::vector<Start> starts;
 
-    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) override;
+    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                       const Environment& environment) override;
 };
 
 // Watches for modal widgets while it lives. Each modal that opens is handed

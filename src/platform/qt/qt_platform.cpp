@@ -82,13 +82,17 @@ std::optional<std::u16string> QtPlatform::ShowOpenFile(const OpenFileRequest& re
     return QDir::toNativeSeparators(chosen.absoluteFilePath()).toStdU16String();
 }
 
-void QtPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) {
+void QtPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                               const Environment& environment) {
     QProcess process;
     process.setProgram(ToQString(program));
     QStringList list;
     for (const auto& argument : arguments) list << ToQString(argument);
     process.setArguments(list);
     process.setWorkingDirectory(QDir::currentPath());
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : environment) variables.insert(ToQString(name), ToQString(value));
+    process.setProcessEnvironment(variables);
 #ifdef Q_OS_WIN
     process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* args) {
         args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;

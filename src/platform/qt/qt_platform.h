@@ -15,7 +15,8 @@ public:
     bool IsOrdinaryFile(const std::u16string& path) override;
     void MessageBox(const std::u16string& text) override;
     std::optional<std::u16string> ShowOpenFile(const OpenFileRequest& request) override;
-    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments) override;
+    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                       const Environment& environment) override;
     void Quit() override;
 
     // Shows an error that ends the program, with the error's text.

@@ -14,6 +14,7 @@ PACKAGES := build-essential cmake pkg-config \
             qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev \
+            libglib2.0-dev \
             ffmpeg mkvtoolnix time \
             fonts-arphic-uming
 # Only for `make test`: the cross compiler that checks the Windows code.

@@ -87,13 +87,17 @@ bool reporting_wanted(bool notify_option, const char* variable_value)
 
 RunFiles RunFiles::resolve(const fs::path& source, const fs::path& avi, const fs::path& timecodes)
 {
+    // The folder resolved, the file's own name kept: a source that is a
+    // link is shown by the name the person chose.
     const auto resolved = [](const fs::path& name) {
         std::error_code ec;
-        fs::path absolute = fs::absolute(name, ec);
+        const fs::path absolute = fs::absolute(name, ec);
         if (ec)
             return name;
-        fs::path real = fs::weakly_canonical(absolute, ec);
-        return ec ? absolute.lexically_normal() : real;
+        if (!absolute.has_filename())
+            return absolute.lexically_normal();
+        const fs::path folder = fs::weakly_canonical(absolute.parent_path(), ec);
+        return ec ? absolute.lexically_normal() : folder / absolute.filename();
     };
     return RunFiles{resolved(source), resolved(avi), resolved(timecodes)};
 }

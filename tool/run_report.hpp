@@ -47,9 +47,9 @@ struct RunFiles {
     std::filesystem::path avi;
     std::filesystem::path timecodes;
 
-    // Resolves the names as given against the current folder; a folder or
-    // link on the way is resolved where it exists, so the record says where
-    // the files really are.
+    // Resolves the names as given against the current folder. Their
+    // folders are resolved where they exist (links, "..") so the record
+    // says where the files really are; the file names stay as given.
     static RunFiles resolve(const std::filesystem::path& source, const std::filesystem::path& avi,
                             const std::filesystem::path& timecodes);
 };

@@ -265,6 +265,49 @@ TEST(MpRunningNotification, StartAndProgressNameTheOutputs)
     EXPECT_EQ(progress.expire_timeout_ms, -1);
 }
 
+// The files as notifications and the record show them: absolute, folders
+// resolved, each file's own name kept.
+struct ResolveCase {
+    const char* name;
+    const char* given;     // relative to the folder the run starts in
+    const char* expected;  // relative to that folder's real path
+};
+
+void PrintTo(const ResolveCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MpRunFiles : public ::testing::TestWithParam<ResolveCase> {};
+
+TEST_P(MpRunFiles, ResolvesFoldersKeepsNames)
+{
+    TempFolder root;
+    const fs::path real_root = fs::canonical(root.path());
+    fs::create_directories(root.path() / "real");
+    fs::create_directory_symlink("real", root.path() / "link");
+    std::ofstream(root.path() / "real" / "target.mkv") << "x";
+    fs::create_symlink("target.mkv", root.path() / "real" / "alias.mkv");
+    const fs::path before = fs::current_path();
+    fs::current_path(root.path());
+    const fs::path given = GetParam().given;
+    const mp::RunFiles files = mp::RunFiles::resolve(given, given, given);
+    fs::current_path(before);
+    const fs::path expected = real_root / GetParam().expected;
+    EXPECT_EQ(files.source, expected);
+    EXPECT_EQ(files.avi, expected);
+    EXPECT_EQ(files.timecodes, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MpRunFiles,
+                         ::testing::Values(ResolveCase{"BareName", "x.avi", "x.avi"},
+                                           ResolveCase{"DotDot", "real/../real/x.avi", "real/x.avi"},
+                                           ResolveCase{"DotSlash", "./real/./x.avi", "real/x.avi"},
+                                           ResolveCase{"FolderLinkResolved", "link/x.avi", "real/x.avi"},
+                                           ResolveCase{"FileLinkKeepsItsName", "link/alias.mkv", "real/alias.mkv"},
+                                           ResolveCase{"MissingFolders", "missing/sub/x.avi", "missing/sub/x.avi"}),
+                         NAMED_ROWS);
+
 // ---------------------------------------------------------------------------
 // Progress pacing
 

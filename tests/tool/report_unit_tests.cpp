@@ -127,15 +127,6 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"OptionWithHelp", {"--notify", "--help"}, nullptr, mp::Command::Kind::Usage, false}),
     NAMED_ROWS);
 
-TEST(MpReportHelp, NamesTheOptionTheVariableAndTheRecord)
-{
-    const std::string help = mp::help_text();
-    EXPECT_NE(help.find("--notify"), std::string::npos);
-    EXPECT_NE(help.find("TCDEMUX_NOTIFY"), std::string::npos);
-    EXPECT_NE(help.find("tcdemux/runs.log"), std::string::npos);
-    EXPECT_NE(mp::usage_line().find("[--notify]"), std::string::npos);
-}
-
 // ---------------------------------------------------------------------------
 // Notification texts
 
@@ -611,11 +602,6 @@ INSTANTIATE_TEST_SUITE_P(Table, MpRunLogRotation,
                                            RotationCase{"OneByteTooMany", 992, true},
                                            RotationCase{"AlreadyPastLimit", 5000, true}),
                          NAMED_ROWS);
-
-TEST(MpRunLog, DefaultLimitIsOneMebibyte)
-{
-    EXPECT_EQ(mp::kRunLogLimit, 1048576u);
-}
 
 // flock() locks belong to an open file, so threads that each open the
 // file contend exactly like separate runs.

@@ -14,10 +14,14 @@ PACKAGES := build-essential cmake pkg-config \
             qt6-base-dev libgl-dev \
             libgtest-dev libgmock-dev \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev \
+            libglib2.0-dev \
             ffmpeg mkvtoolnix time \
             fonts-arphic-uming
-# Only for `make test`: the cross compiler that checks the Windows code.
-TEST_PACKAGES := g++-mingw-w64-x86-64-posix
+# Only for `make test`: the cross compiler that checks the Windows code, and
+# a private session bus with a recording notification service for the tests
+# of mp.exe's desktop notifications.
+TEST_PACKAGES := g++-mingw-w64-x86-64-posix \
+                 dbus-daemon python3-dbusmock
 
 .PHONY: run test build deps test-deps sanitize-test clean
 

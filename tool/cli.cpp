@@ -5,7 +5,10 @@ namespace mp {
 Command parse_command_line(std::span<const std::string_view> args)
 {
     Command cmd;
-    if (args.size() == 3) {
+    if (args.size() == 4 && args[0] == "--notify") {
+        cmd = parse_command_line(args.subspan(1));
+        cmd.notify = cmd.kind == Command::Kind::Run;
+    } else if (args.size() == 3) {
         cmd.kind = Command::Kind::Run;
         cmd.source = std::string(args[0]);
         cmd.avi = std::string(args[1]);
@@ -24,12 +27,12 @@ Command parse_command_line(std::span<const std::string_view> args)
 
 std::string usage_line()
 {
-    return "usage: mp.exe SOURCE.mkv OUTPUT.avi OUTPUT_TIMECODES.txt  (or --help, --version)";
+    return "usage: mp.exe [--notify] SOURCE.mkv OUTPUT.avi OUTPUT_TIMECODES.txt  (or --help, --version)";
 }
 
 std::string help_text()
 {
-    return "usage: mp.exe SOURCE OUTPUT_AVI OUTPUT_TIMECODES\n"
+    return "usage: mp.exe [--notify] SOURCE OUTPUT_AVI OUTPUT_TIMECODES\n"
            "\n"
            "Copies the first video track of the Matroska or WebM file SOURCE,\n"
            "without re-encoding, into the AVI file OUTPUT_AVI (one AVI frame per\n"
@@ -43,6 +46,11 @@ std::string help_text()
            "Exit status: 0 success, 1 finished with warnings (e.g. the source\n"
            "was cut off; the frames before the damage are kept), 2 error.\n"
            "\n"
+           "  --notify   report the run to the desktop: one notification shows\n"
+           "             its progress and then its outcome, and a line with the\n"
+           "             outcome is added to $XDG_STATE_HOME/tcdemux/runs.log\n"
+           "             (~/.local/state/tcdemux/runs.log); the same when\n"
+           "             TCDEMUX_NOTIFY is set to anything but 0 (Linux only)\n"
            "  --help     show this text\n"
            "  --version  show the version\n";
 }

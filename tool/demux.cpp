@@ -547,6 +547,8 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     result.average_rate = span > 0 ? static_cast<double>(frames) * 1e9 / static_cast<double>(span) : 0.0;
     result.damage = damage;
     result.copied_directly = direct;
+    result.replaced_avi = out->avi_temp.replaced();
+    result.replaced_timecodes = out->timecodes_temp.replaced();
     return result;
 }
 

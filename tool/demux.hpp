@@ -38,6 +38,8 @@ struct DemuxResult {
     double average_rate = 0;      // frames / (end of last frame - first timestamp)
     std::optional<std::string> damage;  // set when the source was cut off or damaged
     bool copied_directly = false;       // took the direct way
+    bool replaced_avi = false;          // the outputs took the place of existing files
+    bool replaced_timecodes = false;
 };
 
 // Runs the whole job. Throws Error (or Interrupted) on failure, in which case

@@ -5,16 +5,62 @@
 #include "demux.hpp"
 #include "output_files.hpp"
 #include "progress.hpp"
+#include "run_log.hpp"
+#include "run_reporter.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+
+namespace {
+
+// Runs the job and prints its outcome: the summary on stdout, a warning or
+// an error line on stderr. The outcome's exit status is the tool's.
+mp::RunOutcome run(const mp::DemuxJob& job, mp::Progress& progress)
+{
+    mp::RunOutcome outcome;
+    std::string failure;
+    try {
+        const mp::DemuxResult result = mp::run_demux(job, progress);
+        progress.clear();
+        outcome.frames = result.frames;
+        outcome.replaced_avi = result.replaced_avi;
+        outcome.replaced_timecodes = result.replaced_timecodes;
+        if (result.damage) {
+            outcome.message = *result.damage + "; kept " + std::to_string(result.frames) + " frames in both outputs";
+            std::fprintf(stderr, "mp.exe: warning: %s\n", outcome.message.c_str());
+        }
+        std::printf("%s\n", mp::summary_line(job, result).c_str());
+        if (std::fflush(stdout) != 0) {
+            outcome.exit_status = 2;
+            outcome.message = "the summary could not be written to the standard output";
+            return outcome;
+        }
+        outcome.exit_status = result.damage ? 1 : 0;
+        return outcome;
+    } catch (const mp::Error& e) {
+        failure = e.what();
+    } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    progress.clear();
+    std::fprintf(stderr, "mp.exe: error: %s\n", failure.c_str());
+    outcome.exit_status = 2;
+    outcome.message = failure;
+    return outcome;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -45,25 +91,18 @@ int main(int argc, char** argv)
     mp::install_interrupt_handlers();
     mp::Progress progress(stderr, mp::stderr_is_terminal());
     const mp::DemuxJob job{cmd.source, cmd.avi, cmd.timecodes};
-    std::string failure;
-    try {
-        const mp::DemuxResult result = mp::run_demux(job, progress);
-        progress.clear();
-        if (result.damage)
-            std::fprintf(stderr, "mp.exe: warning: %s; kept %lld frames in both outputs\n",
-                         result.damage->c_str(), static_cast<long long>(result.frames));
-        std::printf("%s\n", mp::summary_line(job, result).c_str());
-        if (std::fflush(stdout) != 0)
-            return 2;
-        return result.damage ? 1 : 0;
-    } catch (const mp::Error& e) {
-        failure = e.what();
-    } catch (const std::bad_alloc&) {
-        failure = "out of memory";
-    } catch (const std::exception& e) {
-        failure = e.what();
+
+    // Reporting to the desktop and the run record only when asked for:
+    // otherwise no bus connection and no record, as from any script.
+    std::optional<mp::RunReporter> reporter;
+    if (mp::reporting_wanted(cmd.notify, std::getenv(mp::kNotifyVariable))) {
+        reporter.emplace(mp::RunFiles::resolve(job.source, job.avi, job.timecodes), mp::connect_desktop_notifier());
+        progress.set_listener([&reporter](int64_t bytes_read, int64_t bytes_total, int64_t) {
+            reporter->progress(bytes_read, bytes_total);
+        });
     }
-    progress.clear();
-    std::fprintf(stderr, "mp.exe: error: %s\n", failure.c_str());
-    return 2;
+    const mp::RunOutcome outcome = run(job, progress);
+    if (reporter)
+        reporter->finish(outcome, mp::run_log_path(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), stderr);
+    return outcome.exit_status;
 }

@@ -151,11 +151,13 @@ bool TempOutput::close()
 void TempOutput::commit()
 {
     std::error_code ec;
+    const bool target_existed = fs::exists(fs::symlink_status(target_, ec));
     fs::rename(temp_, target_, ec);
     if (ec)
         throw Error("cannot move the finished output into place as " + quote_name(target_.string()) + ": " +
                     system_text(ec.value()));
     committed_ = true;
+    replaced_ = target_existed;
 }
 
 void commit_outputs(TempOutput& first, TempOutput& second)

@@ -41,12 +41,15 @@ public:
 
     // Atomically replaces the target with the finished file.
     void commit();
+    // After commit(): whether it took the place of an existing file.
+    bool replaced() const { return replaced_; }
 
 private:
     std::filesystem::path target_;
     std::filesystem::path temp_;
     std::FILE* file_ = nullptr;
     bool committed_ = false;
+    bool replaced_ = false;
 };
 
 // Renames both finished temporaries into place, unless a stop was requested.

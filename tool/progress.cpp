@@ -10,6 +10,8 @@ namespace mp {
 
 void Progress::update(int64_t bytes_read, int64_t bytes_total, int64_t frames)
 {
+    if (listener_)
+        listener_(bytes_read, bytes_total, frames);
     if (!enabled_)
         return;
     const auto now = std::chrono::steady_clock::now();

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 namespace mp {
 
@@ -19,11 +20,17 @@ public:
     // Erases the line, before the summary or a message.
     void clear();
 
+    // Also handed every update, shown or not: the desktop notification
+    // follows the same progress with its own pace.
+    using Listener = std::function<void(int64_t bytes_read, int64_t bytes_total, int64_t frames)>;
+    void set_listener(Listener listener) { listener_ = std::move(listener); }
+
 private:
     std::FILE* out_;
     bool enabled_;
     bool shown_ = false;
     std::chrono::steady_clock::time_point last_{};
+    Listener listener_;
 };
 
 bool stderr_is_terminal();

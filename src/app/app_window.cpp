@@ -1,7 +1,5 @@
 #include "app/app_window.h"
 
-#include "text/utf8.h"
-
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
@@ -25,9 +23,12 @@ void AppWindow::Guarded(const std::function<void()>& handler) {
     try {
         handler();
         return;
+    } catch (const PlatformError& error) {
+        failed_ = true;
+        platform_.ShowFatalError(error.Reason());
     } catch (const std::exception& error) {
         failed_ = true;
-        platform_.ShowFatalError(TextTools::FromUtf8(error.what()));
+        platform_.ShowFatalError(QString::fromUtf8(error.what()).toStdU16String());
     } catch (...) {
         failed_ = true;
         platform_.ShowFatalError(u"Unexpected error");

@@ -4,7 +4,7 @@
 // error that escapes a handler is shown and ends the program, so no C++
 // exception ever crosses Qt's event loop.
 
-#include "main_window/main_window.h"
+#include "main_window/form1.h"
 #include "main_window/widgets/form1_window.h"
 #include "platform/qt/qt_platform.h"
 

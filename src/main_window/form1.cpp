@@ -1,7 +1,6 @@
-#include "main_window/main_window.h"
+#include "main_window/form1.h"
 
 #include "text/text_tools.h"
-#include "text/utf8.h"
 
 namespace tcdemux {
 
@@ -15,7 +14,7 @@ std::u16string LastDelimiterPattern(char16_t delimiter) { return std::u16string(
 Form1::Form1(Platform& platform, Form1Controls controls) : platform_(platform), controls_(controls) {}
 
 void Form1::Form_Load() {
-    Quote = u"\"";
+    Quote = std::u16string(1, u'"');
     Prompt_path = TextTools::AnsiRoundTrip(u"路徑");
     Prompt_Video = TextTools::AnsiRoundTrip(u"Output AVI file name");
     Prompt_mkv = TextTools::AnsiRoundTrip(u"欲分解的MKV文件，請按->");
@@ -43,8 +42,7 @@ void Form1::CommandOpenMKVfile_Click() noexcept {
 }
 
 void Form1::ChooseSourceFile() {
-    const auto chosen = platform_.ShowOpenFile({kOpenDialogTitle, kOpenFilterLabel, kOpenFilterPattern,
-                                                dialogFileName_});
+    const auto chosen = platform_.ShowOpenFile({kOpenDialogTitle, kOpenFilterLabel, dialogFileName_});
     if (!chosen) {
         // A cancel: the next dialog opens with no name; the window is unchanged.
         dialogFileName_.clear();
@@ -83,8 +81,9 @@ void Form1::CommandDemux_Click() {
     } catch (const PlatformError& error) {
         // The tool may have been removed or made unusable since start-up:
         // say so and keep the window, with everything typed in it.
-        platform_.MessageBox(u"Cannot start " + Quote + command.program + Quote + u": " +
-                             TextTools::FromUtf8(error.what()));
+        std::u16string message = u"Cannot start ";
+        message.append(Quote).append(command.program).append(Quote).append(u": ").append(error.Reason());
+        platform_.MessageBox(message);
     }
 }
 

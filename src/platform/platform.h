@@ -10,10 +10,16 @@
 
 namespace tcdemux {
 
-// A platform operation that failed; the text says what and why.
+// A platform operation that failed. The reason, in the window's own 16-bit
+// text, says what and why; it may name files in any script.
 class PlatformError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit PlatformError(std::u16string reason)
+        : std::runtime_error("platform operation failed"), reason_(std::move(reason)) {}
+    const std::u16string& Reason() const { return reason_; }
+
+private:
+    std::u16string reason_;
 };
 
 // Variables added to (or replacing those of) the inherited environment.
@@ -22,9 +28,9 @@ using Environment = std::vector<std::pair<std::u16string, std::u16string>>;
 // The settings of one use of the open-file dialog.
 struct OpenFileRequest {
     std::u16string title;
-    // One entry: what the list shows, and the wildcard it matches.
+    // The one filter entry as the list shows it; its wildcard stands in the
+    // parentheses at its end, "label (*.ext)".
     std::u16string filterLabel;
-    std::u16string filterPattern;
     // The file the dialog opens preselected; empty for none.
     std::u16string initialFile;
 };

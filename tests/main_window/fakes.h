@@ -2,7 +2,7 @@
 // In-memory controls and a platform that records every call and can be told
 // to fail, so the window's handlers run without a window system.
 
-#include "main_window/main_window.h"
+#include "main_window/form1.h"
 
 #include <deque>
 #include <set>
@@ -68,7 +68,7 @@ public:
         if (outcomes.empty()) throw std::logic_error("test set no dialog outcome");
         const DialogOutcome outcome = outcomes.front();
         outcomes.pop_front();
-        if (std::holds_alternative<Fail>(outcome)) throw PlatformError("dialog failed");
+        if (std::holds_alternative<Fail>(outcome)) throw PlatformError(u"dialog failed");
         if (std::holds_alternative<Cancel>(outcome)) return std::nullopt;
         return std::get<std::u16string>(outcome);
     }
@@ -83,7 +83,7 @@ public:
     char16_t separator = u'/';
     std::set<std::u16string> files{u"/opt/tcdemux/mp.exe"};
     std::deque<DialogOutcome> outcomes;
-    std::string startFailure;
+    std::u16string startFailure;
 
     int programFolderQueries = 0;
     std::vector<std::u16string> fileQueries;
@@ -106,38 +106,6 @@ struct FakeWindow {
     Form1Controls Controls() {
         return {Text_mkv, CommandOpenMKVfile, Text_Video, Text_VFRTimeCode, CommandDemux, Text_path, CommandExit};
     }
-};
-
-} // namespace tcdemux::testing
-
-#include <clocale>
-#include <gtest/gtest.h>
-
-namespace tcdemux::testing {
-
-// A window with its handlers on the fake platform, in a UTF-8 process locale
-// (the prompts then come back from the code-page round trip unchanged).
-class Form1Test : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr); }
-    void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
-
-    // Load, then forget what it did to the platform so a test sees only its own calls.
-    void Load() {
-        form.Form_Load();
-        platform.messages.clear();
-        platform.fileQueries.clear();
-    }
-
-    // Confirms `path` in the next dialog and runs the source button's handler.
-    void Choose(const std::u16string& path) {
-        platform.outcomes.push_back(path);
-        form.CommandOpenMKVfile_Click();
-    }
-
-    FakePlatform platform;
-    FakeWindow window;
-    Form1 form{platform, window.Controls()};
 };
 
 } // namespace tcdemux::testing

@@ -1,6 +1,7 @@
 #include "main_window/widgets/form1_window.h"
 
-#include "main_window/main_window.h"
+#include "main_window/form1.h"
+#include "main_window/widgets/accelerated_button.h"
 
 #include <QFocusEvent>
 #include <QMouseEvent>
@@ -22,22 +23,6 @@ constexpr QPoint TwipPoint(int x, int y) { return {Px(x), Px(y)}; }
 const QString kDemuxFontFamily = QStringLiteral("新細明體");
 
 } // namespace
-
-std::u16string LineEditTextBox::Text() const { return edit_.text().toStdU16String(); }
-
-void LineEditTextBox::SetText(const std::u16string& text) {
-    edit_.setText(QString::fromStdU16String(text));
-    // setText leaves the caret at the end; show the text from its start.
-    edit_.setCursorPosition(0);
-}
-
-bool PushButtonControl::Enabled() const { return button_.isEnabled(); }
-void PushButtonControl::SetEnabled(bool enabled) { button_.setEnabled(enabled); }
-
-bool AcceleratedButton::event(QEvent* event) {
-    if (event->type() == QEvent::Shortcut && focusPolicy() != Qt::NoFocus) setFocus(Qt::ShortcutFocusReason);
-    return QPushButton::event(event);
-}
 
 Form1Window::Form1Window(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QString::fromUtf16(kWindowCaption));

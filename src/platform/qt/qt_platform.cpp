@@ -100,7 +100,7 @@ void QtPlatform::StartDetached(const std::u16string& program, const std::vector<
     });
 #endif
     if (!process.startDetached())
-        throw PlatformError(StartFailureReason(process.program(), process.errorString()).toStdString());
+        throw PlatformError(StartFailureReason(process.program(), process.errorString()).toStdU16String());
 }
 
 void QtPlatform::Quit() { QCoreApplication::exit(0); }

@@ -16,7 +16,6 @@ inline constexpr char16_t kToolName[] = u"mp.exe";
 inline constexpr char16_t kToolMissingMessage[] = u"No find MP.EXE program file";
 inline constexpr char16_t kOpenDialogTitle[] = u"輸入mkv影音檔";
 inline constexpr char16_t kOpenFilterLabel[] = u"mkv影音檔 (*.mkv)";
-inline constexpr char16_t kOpenFilterPattern[] = u"*.mkv";
 inline constexpr char16_t kDefaultVideoName[] = u"output.avi";
 inline constexpr char16_t kDefaultTimecodesName[] = u"output_timecodes.txt";
 

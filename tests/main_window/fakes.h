@@ -5,6 +5,7 @@
 #include "main_window/form1.h"
 
 #include <deque>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <variant>
@@ -72,6 +73,23 @@ public:
         if (std::holds_alternative<Cancel>(outcome)) return std::nullopt;
         return std::get<std::u16string>(outcome);
     }
+    SourceFileCheck CheckSourceFile(const std::u16string& path) override {
+        sourceChecks.push_back(path);
+        // Relative paths lie in the current folder, which ends in a separator.
+        const bool absolute = !path.empty() && (path.front() == separator || path.find(u':') != std::u16string::npos);
+        const std::u16string full = absolute ? path : currentFolder + path;
+        const auto found = sourceFiles.find(full);
+        return {found == sourceFiles.end() ? SourceFileState::Missing : found->second, full};
+    }
+    void SetCurrentFolder(const std::u16string& folder) override {
+        if (!currentFolderFailure.empty()) throw PlatformError(currentFolderFailure);
+        currentFolder = folder;
+    }
+    std::u16string RememberedSourceFolder() override { return rememberedFolder; }
+    void RememberSourceFolder(const std::u16string& folder) override {
+        rememberedFolder = folder;
+        ++remembers;
+    }
     void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                        const Environment& environment) override {
         if (!startFailure.empty()) throw PlatformError(startFailure);
@@ -83,12 +101,20 @@ public:
     char16_t separator = u'/';
     std::set<std::u16string> files{u"/opt/tcdemux/mp.exe"};
     std::deque<DialogOutcome> outcomes;
+    // What CheckSourceFile finds, by absolute path; any other path is missing.
+    std::map<std::u16string, SourceFileState> sourceFiles;
+    std::u16string currentFolder = u"/start/";
+    std::u16string currentFolderFailure;
+    // The user's settings, kept across program starts.
+    std::u16string rememberedFolder;
     std::u16string startFailure;
 
     int programFolderQueries = 0;
     std::vector<std::u16string> fileQueries;
     std::vector<std::u16string> messages;
     std::vector<OpenFileRequest> dialogs;
+    std::vector<std::u16string> sourceChecks;
+    int remembers = 0;
     std::vector<StartCall> starts;
     int quits = 0;
 };

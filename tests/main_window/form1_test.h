@@ -9,6 +9,13 @@
 
 namespace tcdemux::testing {
 
+// The ways a source reaches the window: confirmed in the dialog, or named
+// from outside it (the command line and a drop both hand their files over
+// through OpenSourceFiles).
+enum class Way { Dialog, Outside };
+
+inline const char* WayName(Way way) { return way == Way::Dialog ? "Dialog" : "Outside"; }
+
 // A window with its handlers on the fake platform, in a UTF-8 process locale
 // (the prompts then come back from the code-page round trip unchanged).
 class Form1Test : public ::testing::Test {
@@ -27,6 +34,13 @@ protected:
     void Choose(const std::u16string& path) {
         platform.outcomes.push_back(path);
         form.CommandOpenMKVfile_Click();
+    }
+
+    // Takes `path` as a source the given way; from outside it is a readable file.
+    void ChooseBy(Way way, const std::u16string& path) {
+        if (way == Way::Dialog) return Choose(path);
+        platform.sourceFiles[path] = SourceFileState::Readable;
+        form.OpenSourceFiles({path});
     }
 
     FakePlatform platform;

@@ -2,6 +2,7 @@
 
 #include "main_window/form1.h"
 #include "main_window/widgets/accelerated_button.h"
+#include "main_window/widgets/file_drop_target.h"
 
 #include <QFocusEvent>
 #include <QMouseEvent>
@@ -68,6 +69,14 @@ Form1Window::Form1Window(QWidget* parent) : QWidget(parent) {
     CommandDemux->setEnabled(false);
 
     for (QLineEdit* box : {Text_Video, Text_VFRTimeCode}) box->installEventFilter(this);
+
+    // Files are taken wherever they are dropped: on the window and on each
+    // box (the boxes would otherwise take a file's URL as text). The buttons
+    // take no drops, so there the window does.
+    auto* drops = new FileDropTarget([this] { return CommandOpenMKVfile->isEnabled(); }, this);
+    drops->Watch(this);
+    for (QLineEdit* box : {Text_mkv, Text_Video, Text_VFRTimeCode, Text_path}) drops->Watch(box);
+    connect(drops, &FileDropTarget::filesDropped, this, &Form1Window::filesDropped, Qt::QueuedConnection);
     Text_mkv->setFocus();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The window itself: its controls at their design positions, the bracket of
 // four lines, and the events the handlers need (a mouse click into an output
-// box, an output box losing the focus, the buttons' clicks).
+// box, an output box losing the focus, the buttons' clicks, files dropped
+// onto any part of the window).
 
 #include "main_window/controls.h"
 #include "main_window/widgets/line_edit_text_box.h"
@@ -43,6 +44,9 @@ public:
 signals:
     void textBoxClicked(QLineEdit* box);
     void textBoxLostFocus(QLineEdit* box);
+    // Local files dropped onto the window, while "VFR mkv" is enabled (the
+    // same files it could choose); delivered after the drop has ended.
+    void filesDropped(const QStringList& paths);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

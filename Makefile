@@ -16,8 +16,10 @@ PACKAGES := build-essential cmake pkg-config \
             libavformat-dev libavcodec-dev libavutil-dev libswscale-dev \
             ffmpeg mkvtoolnix time \
             fonts-arphic-uming
-# Only for `make test`: the cross compiler that checks the Windows code.
-TEST_PACKAGES := g++-mingw-w64-x86-64-posix
+# Only for `make test`: the cross compiler that checks the Windows code, and
+# the validators of the installed desktop entry and AppStream data.
+TEST_PACKAGES := g++-mingw-w64-x86-64-posix \
+                 desktop-file-utils appstream
 
 .PHONY: run test build deps test-deps sanitize-test clean
 

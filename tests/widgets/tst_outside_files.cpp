@@ -304,8 +304,8 @@ void OutsideFilesTest::withoutTheToolDropsAreRefused() {
         QVERIFY2(!outcome.enterAccepted, over);
     }
     // Even a drop that came without its drag takes nothing.
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, FileUrls({sourcePath_}).release(), Qt::LeftButton,
-                    Qt::NoModifier);
+    const auto urls = FileUrls({sourcePath_});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, urls.get(), Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&window_->app.Window(), &drop);
     QVERIFY(!drop.isAccepted());
     QTest::qWait(50);

@@ -6,6 +6,7 @@
 MAKEFLAGS    += --no-print-directory
 BUILD_DIR    ?= build
 SAN_DIR      ?= build-sanitize
+PKG_DIR      ?= build-package
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS  ?=
 
@@ -19,11 +20,16 @@ PACKAGES := build-essential cmake pkg-config \
             fonts-arphic-uming
 # Only for `make test`: the cross compiler that checks the Windows code, and
 # a private session bus with a recording notification service for the tests
-# of mp.exe's desktop notifications.
+# of mp.exe's desktop notifications, and the validators of the installed
+# desktop entry and AppStream data.
 TEST_PACKAGES := g++-mingw-w64-x86-64-posix \
-                 dbus-daemon python3-dbusmock
+                 dbus-daemon python3-dbusmock \
+                 desktop-file-utils appstream
+# Only for `make package` and `make package-check`: the tools that compute
+# the package's dependencies, and lintian.
+PACKAGE_PACKAGES := dpkg-dev file lintian
 
-.PHONY: run test build deps test-deps sanitize-test clean
+.PHONY: run test build deps test-deps sanitize-test package package-check package-deps clean
 
 # A small variable-frame-rate MKV to try the window on, made once.
 SAMPLE := $(BUILD_DIR)/sample/vfr-sample.mkv
@@ -49,11 +55,30 @@ sanitize-test: deps
 	cmake --build $(SAN_DIR) -j $(JOBS)
 	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
 
+# The Debian package, from a build of its own with Debian's compiler flags
+# (hardening included) and no tests: $(PKG_DIR)/tcdemux_VERSION_ARCH.deb.
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+package: package-deps
+	cmake -S . -B $(PKG_DIR) -DCMAKE_BUILD_TYPE=None -DTCDEMUX_BUILD_TESTS=OFF -DTCDEMUX_DEBIAN_DOCS=ON \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS)
+	cmake --build $(PKG_DIR) -j $(JOBS)
+	rm -f $(PKG_DIR)/tcdemux_*.deb
+	cd $(PKG_DIR) && cpack -G DEB
+	@ls $(PKG_DIR)/tcdemux_*.deb
+
+# The package, then lintian on it (which runs as root only when told so).
+package-check: package
+	lintian $$( [ "$$(id -u)" -eq 0 ] && echo --allow-root ) --info $(PKG_DIR)/tcdemux_*.deb
+
 deps:
 	@./scripts/install-deps.sh $(PACKAGES)
+
+package-deps:
+	@./scripts/install-deps.sh $(PACKAGES) $(PACKAGE_PACKAGES)
 
 test-deps:
 	@./scripts/install-deps.sh $(PACKAGES) $(TEST_PACKAGES)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(PKG_DIR)

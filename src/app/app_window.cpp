@@ -1,6 +1,6 @@
 #include "app/app_window.h"
 
-#include "text/utf8.h"
+#include "main_window/command_line.h"
 
 #include <QApplication>
 #include <QFont>
@@ -11,13 +11,21 @@ static void InitIconResources() { Q_INIT_RESOURCE(tcdemux); }
 
 namespace tcdemux {
 
+namespace {
+
+// The sizes of the application icon's images, as the hicolor theme has them.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+} // namespace
+
 AppWindow::AppWindow(QtPlatform& platform) : platform_(platform), form_(platform, window_.Controls()) { Wire(); }
 
-bool AppWindow::Start() {
+bool AppWindow::Start(const std::vector<std::u16string>& files) {
     Guarded([this] { form_.Form_Load(); });
     if (failed_) return false;
     window_.show();
-    return true;
+    Guarded([this, &files] { form_.OpenSourceFiles(files); });
+    return !failed_;
 }
 
 void AppWindow::Guarded(const std::function<void()>& handler) {
@@ -25,9 +33,12 @@ void AppWindow::Guarded(const std::function<void()>& handler) {
     try {
         handler();
         return;
+    } catch (const PlatformError& error) {
+        failed_ = true;
+        platform_.ShowFatalError(error.Reason());
     } catch (const std::exception& error) {
         failed_ = true;
-        platform_.ShowFatalError(TextTools::FromUtf8(error.what()));
+        platform_.ShowFatalError(QString::fromUtf8(error.what()).toStdU16String());
     } catch (...) {
         failed_ = true;
         platform_.ShowFatalError(u"Unexpected error");
@@ -42,6 +53,11 @@ void AppWindow::Wire() {
                      [this] { Guarded([this] { form_.CommandDemux_Click(); }); });
     QObject::connect(window_.CommandExit, &QPushButton::clicked, &window_,
                      [this] { Guarded([this] { form_.CommandExit_Click(); }); });
+    QObject::connect(&window_, &Form1Window::filesDropped, &window_, [this](const QStringList& paths) {
+        std::vector<std::u16string> files;
+        for (const QString& path : paths) files.push_back(path.toStdU16String());
+        Guarded([this, &files] { form_.OpenSourceFiles(files); });
+    });
     QObject::connect(&window_, &Form1Window::textBoxClicked, &window_, [this](QLineEdit* box) {
         Guarded([this, box] {
             if (box == window_.Text_Video) form_.Text_Video_Click();
@@ -57,11 +73,14 @@ void AppWindow::Wire() {
 }
 
 void ConfigureApplication() {
-    QCoreApplication::setApplicationName(QStringLiteral("tcdemux"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QCoreApplication::setOrganizationName(QString::fromUtf16(kProgramName));
+    QCoreApplication::setApplicationName(QString::fromUtf16(kProgramName));
+    QCoreApplication::setApplicationVersion(QString::fromUtf16(kProgramVersion));
+    // Lets the desktop match the window with the installed menu entry.
+    QGuiApplication::setDesktopFileName(QString::fromUtf16(kProgramName));
     InitIconResources();
     QIcon icon;
-    for (const char* size : {"16", "32"}) icon.addFile(QStringLiteral(":/icons/tcdemux-%1.png").arg(size));
+    for (int size : kIconSizes) icon.addFile(QStringLiteral(":/icons/tcdemux-%1.png").arg(size));
     QApplication::setWindowIcon(icon);
     // Where the Ming-style face the button names is missing, use an installed
     // Traditional-Chinese Ming face instead.

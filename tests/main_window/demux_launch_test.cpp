@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "form1_test.h"
 
 namespace tcdemux::testing {
 namespace {
@@ -64,7 +64,7 @@ TEST_F(Form1Test, FailedStartIsReportedAndTheWindowKeepsItsTexts) {
     Load();
     Choose(u"/video/movie.mkv");
     window.Text_Video.Type(u"typed.avi");
-    platform.startFailure = "the file does not exist";
+    platform.startFailure = u"the file does not exist";
 
     EXPECT_NO_THROW(form.CommandDemux_Click());
 

@@ -2,9 +2,10 @@
 // In-memory controls and a platform that records every call and can be told
 // to fail, so the window's handlers run without a window system.
 
-#include "main_window/main_window.h"
+#include "main_window/form1.h"
 
 #include <deque>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <variant>
@@ -68,9 +69,26 @@ public:
         if (outcomes.empty()) throw std::logic_error("test set no dialog outcome");
         const DialogOutcome outcome = outcomes.front();
         outcomes.pop_front();
-        if (std::holds_alternative<Fail>(outcome)) throw PlatformError("dialog failed");
+        if (std::holds_alternative<Fail>(outcome)) throw PlatformError(u"dialog failed");
         if (std::holds_alternative<Cancel>(outcome)) return std::nullopt;
         return std::get<std::u16string>(outcome);
+    }
+    SourceFileCheck CheckSourceFile(const std::u16string& path) override {
+        sourceChecks.push_back(path);
+        // Relative paths lie in the current folder, which ends in a separator.
+        const bool absolute = !path.empty() && (path.front() == separator || path.find(u':') != std::u16string::npos);
+        const std::u16string full = absolute ? path : currentFolder + path;
+        const auto found = sourceFiles.find(full);
+        return {found == sourceFiles.end() ? SourceFileState::Missing : found->second, full};
+    }
+    void SetCurrentFolder(const std::u16string& folder) override {
+        if (!currentFolderFailure.empty()) throw PlatformError(currentFolderFailure);
+        currentFolder = folder;
+    }
+    std::u16string RememberedSourceFolder() override { return rememberedFolder; }
+    void RememberSourceFolder(const std::u16string& folder) override {
+        rememberedFolder = folder;
+        ++remembers;
     }
     void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                        const Environment& environment) override {
@@ -83,12 +101,20 @@ public:
     char16_t separator = u'/';
     std::set<std::u16string> files{u"/opt/tcdemux/mp.exe"};
     std::deque<DialogOutcome> outcomes;
-    std::string startFailure;
+    // What CheckSourceFile finds, by absolute path; any other path is missing.
+    std::map<std::u16string, SourceFileState> sourceFiles;
+    std::u16string currentFolder = u"/start/";
+    std::u16string currentFolderFailure;
+    // The user's settings, kept across program starts.
+    std::u16string rememberedFolder;
+    std::u16string startFailure;
 
     int programFolderQueries = 0;
     std::vector<std::u16string> fileQueries;
     std::vector<std::u16string> messages;
     std::vector<OpenFileRequest> dialogs;
+    std::vector<std::u16string> sourceChecks;
+    int remembers = 0;
     std::vector<StartCall> starts;
     int quits = 0;
 };
@@ -106,38 +132,6 @@ struct FakeWindow {
     Form1Controls Controls() {
         return {Text_mkv, CommandOpenMKVfile, Text_Video, Text_VFRTimeCode, CommandDemux, Text_path, CommandExit};
     }
-};
-
-} // namespace tcdemux::testing
-
-#include <clocale>
-#include <gtest/gtest.h>
-
-namespace tcdemux::testing {
-
-// A window with its handlers on the fake platform, in a UTF-8 process locale
-// (the prompts then come back from the code-page round trip unchanged).
-class Form1Test : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr); }
-    void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
-
-    // Load, then forget what it did to the platform so a test sees only its own calls.
-    void Load() {
-        form.Form_Load();
-        platform.messages.clear();
-        platform.fileQueries.clear();
-    }
-
-    // Confirms `path` in the next dialog and runs the source button's handler.
-    void Choose(const std::u16string& path) {
-        platform.outcomes.push_back(path);
-        form.CommandOpenMKVfile_Click();
-    }
-
-    FakePlatform platform;
-    FakeWindow window;
-    Form1 form{platform, window.Controls()};
 };
 
 } // namespace tcdemux::testing

@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "form1_test.h"
 
 
 namespace tcdemux::testing {

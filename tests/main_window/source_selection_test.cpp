@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "form1_test.h"
 
 namespace tcdemux::testing {
 namespace {
@@ -53,19 +53,18 @@ TEST_F(Form1Test, DialogIsAskedWithItsTitleAndSingleFilter) {
     ASSERT_EQ(platform.dialogs.size(), 1u);
     EXPECT_EQ(platform.dialogs[0].title, u"輸入mkv影音檔");
     EXPECT_EQ(platform.dialogs[0].filterLabel, u"mkv影音檔 (*.mkv)");
-    EXPECT_EQ(platform.dialogs[0].filterPattern, u"*.mkv");
     EXPECT_EQ(platform.dialogs[0].initialFile, u"");
 }
 
-TEST_F(Form1Test, SecondChoiceChangesOnlyFolderAndNameAndOpensOnTheFirst) {
+TEST_F(Form1Test, SecondChoiceOpensOnTheFirstAndMovesTheCurrentFolder) {
     Load();
     Choose(u"/video/movie.mkv");
+    EXPECT_EQ(platform.currentFolder, u"/video/");
     Choose(u"/other/clip.mkv");
     EXPECT_EQ(platform.dialogs.at(1).initialFile, u"/video/movie.mkv");
     EXPECT_EQ(window.Text_path.Text(), u"/other/");
     EXPECT_EQ(window.Text_mkv.Text(), u"clip.mkv");
-    EXPECT_EQ(window.Text_Video.Text(), u"movie.avi");
-    EXPECT_EQ(window.Text_VFRTimeCode.Text(), u"movie.timecodes.txt");
+    EXPECT_EQ(platform.currentFolder, u"/other/");
 }
 
 struct NoFileCase {
@@ -89,6 +88,8 @@ TEST_P(DialogWithoutAFile, LeavesTheWindowAsItWas) {
     EXPECT_EQ(window.Text_Video.Text(), u"Output AVI file name");
     EXPECT_EQ(window.Text_VFRTimeCode.Text(), u"Output timecodes file name");
     EXPECT_TRUE(platform.messages.empty());
+    EXPECT_EQ(platform.currentFolder, u"/start/");
+    EXPECT_EQ(platform.remembers, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, DialogWithoutAFile, ::testing::Values(

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -18,7 +20,27 @@ namespace {
 // new object without the mark.
 constexpr char kHandledProperty[] = "tcdemuxTestHandled";
 
+// The window keeps the folder of its last source in the user's settings. No
+// suite may read or change the settings of the person running the tests, so
+// every test program keeps them in a folder of its own, removed at its end.
+QString& SettingsFolderPath() {
+    static QString path;
+    return path;
+}
+
+void KeepSettingsInATemporaryFolder() {
+    static QTemporaryDir folder;
+    SettingsFolderPath() = folder.path();
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        for (const auto scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, folder.path());
+}
+
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(KeepSettingsInATemporaryFolder)
+
+QString SettingsFolder() { return SettingsFolderPath(); }
 
 FolderPlatform::FolderPlatform(const QString& folder) : folder_(folder) {}
 

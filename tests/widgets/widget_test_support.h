@@ -81,6 +81,10 @@ struct RunningWindow {
     AppWindow app;
 };
 
+// The folder that holds the user's settings in a test program: a temporary
+// one, set up before main() creates the application.
+QString SettingsFolder();
+
 // Closes a modal widget: a dialog is rejected, anything else closed.
 void CloseModal(QWidget* modal);
 

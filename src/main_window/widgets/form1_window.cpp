@@ -1,6 +1,8 @@
 #include "main_window/widgets/form1_window.h"
 
-#include "main_window/main_window.h"
+#include "main_window/form1.h"
+#include "main_window/widgets/accelerated_button.h"
+#include "main_window/widgets/file_drop_target.h"
 
 #include <QFocusEvent>
 #include <QMouseEvent>
@@ -22,22 +24,6 @@ constexpr QPoint TwipPoint(int x, int y) { return {Px(x), Px(y)}; }
 const QString kDemuxFontFamily = QStringLiteral("新細明體");
 
 } // namespace
-
-std::u16string LineEditTextBox::Text() const { return edit_.text().toStdU16String(); }
-
-void LineEditTextBox::SetText(const std::u16string& text) {
-    edit_.setText(QString::fromStdU16String(text));
-    // setText leaves the caret at the end; show the text from its start.
-    edit_.setCursorPosition(0);
-}
-
-bool PushButtonControl::Enabled() const { return button_.isEnabled(); }
-void PushButtonControl::SetEnabled(bool enabled) { button_.setEnabled(enabled); }
-
-bool AcceleratedButton::event(QEvent* event) {
-    if (event->type() == QEvent::Shortcut && focusPolicy() != Qt::NoFocus) setFocus(Qt::ShortcutFocusReason);
-    return QPushButton::event(event);
-}
 
 Form1Window::Form1Window(QWidget* parent) : QWidget(parent) {
     setWindowTitle(QString::fromUtf16(kWindowCaption));
@@ -83,6 +69,14 @@ Form1Window::Form1Window(QWidget* parent) : QWidget(parent) {
     CommandDemux->setEnabled(false);
 
     for (QLineEdit* box : {Text_Video, Text_VFRTimeCode}) box->installEventFilter(this);
+
+    // Files are taken wherever they are dropped: on the window and on each
+    // box (the boxes would otherwise take a file's URL as text). The buttons
+    // take no drops, so there the window does.
+    auto* drops = new FileDropTarget([this] { return CommandOpenMKVfile->isEnabled(); }, this);
+    drops->Watch(this);
+    for (QLineEdit* box : {Text_mkv, Text_Video, Text_VFRTimeCode, Text_path}) drops->Watch(box);
+    connect(drops, &FileDropTarget::filesDropped, this, &Form1Window::filesDropped, Qt::QueuedConnection);
     Text_mkv->setFocus();
 }
 

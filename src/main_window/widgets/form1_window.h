@@ -1,9 +1,12 @@
 #pragma once
 // The window itself: its controls at their design positions, the bracket of
 // four lines, and the events the handlers need (a mouse click into an output
-// box, an output box losing the focus, the buttons' clicks).
+// box, an output box losing the focus, the buttons' clicks, files dropped
+// onto any part of the window).
 
 #include "main_window/controls.h"
+#include "main_window/widgets/line_edit_text_box.h"
+#include "main_window/widgets/push_button_control.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,38 +16,6 @@
 #include <memory>
 
 namespace tcdemux {
-
-// A QLineEdit as the handlers see a text box.
-class LineEditTextBox : public TextBox {
-public:
-    explicit LineEditTextBox(QLineEdit& edit) : edit_(edit) {}
-    std::u16string Text() const override;
-    void SetText(const std::u16string& text) override;
-
-private:
-    QLineEdit& edit_;
-};
-
-class PushButtonControl : public Button {
-public:
-    explicit PushButtonControl(QPushButton& button) : button_(button) {}
-    bool Enabled() const override;
-    void SetEnabled(bool enabled) override;
-
-private:
-    QPushButton& button_;
-};
-
-// A button whose keyboard accelerator takes the focus before it clicks, as
-// a mouse click does, so that the box being left is done with first.
-class AcceleratedButton : public QPushButton {
-    Q_OBJECT
-public:
-    using QPushButton::QPushButton;
-
-protected:
-    bool event(QEvent* event) override;
-};
 
 class Form1Window : public QWidget {
     Q_OBJECT
@@ -73,6 +44,9 @@ public:
 signals:
     void textBoxClicked(QLineEdit* box);
     void textBoxLostFocus(QLineEdit* box);
+    // Local files dropped onto the window, while "VFR mkv" is enabled (the
+    // same files it could choose); delivered after the drop has ended.
+    void filesDropped(const QStringList& paths);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

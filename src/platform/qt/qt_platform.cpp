@@ -6,9 +6,13 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QSettings>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+// windows.h maps MessageBox to MessageBoxW, which would rename the
+// platform operation of that name in this file only.
+#undef MessageBox
 #endif
 
 namespace tcdemux {
@@ -16,6 +20,9 @@ namespace tcdemux {
 namespace {
 
 QString ToQString(const std::u16string& text) { return QString::fromStdU16String(text); }
+
+// Where the user's settings keep the folder of the last source.
+const QString kLastSourceFolderKey = QStringLiteral("dialog/lastSourceFolder");
 
 // Why a start failed, in plain words: the usual causes first, then Qt's own text.
 QString StartFailureReason(const QString& program, const QString& qtReason) {
@@ -66,20 +73,55 @@ std::optional<std::u16string> QtPlatform::ShowOpenFile(const OpenFileRequest& re
     dialog.setFileMode(QFileDialog::ExistingFile);
     // Qt reads the wildcard from the parentheses that end the label.
     dialog.setNameFilter(ToQString(request.filterLabel));
-    if (request.initialFile.empty()) {
-        dialog.setDirectory(QDir::currentPath());
-    } else {
+    const QString folder = ToQString(request.initialFolder);
+    if (!request.initialFile.empty()) {
         const QFileInfo initial(ToQString(request.initialFile));
         dialog.setDirectory(initial.absolutePath());
         dialog.selectFile(initial.fileName());
+    } else if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        dialog.setDirectory(folder);
+    } else {
+        dialog.setDirectory(QDir::currentPath());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
 
     const QFileInfo chosen(dialog.selectedFiles().constFirst());
-    // The tool resolves bare output names against the current directory,
-    // which therefore follows the chosen file.
-    QDir::setCurrent(chosen.absolutePath());
     return QDir::toNativeSeparators(chosen.absoluteFilePath()).toStdU16String();
+}
+
+SourceFileCheck QtPlatform::CheckSourceFile(const std::u16string& path) {
+    const QString given = ToQString(path);
+    const QFileInfo info(given);
+    SourceFileCheck check;
+    check.absolutePath = QDir::toNativeSeparators(QDir::cleanPath(info.absoluteFilePath())).toStdU16String();
+    if (given.isEmpty() || !info.exists()) {
+        check.state = SourceFileState::Missing;
+    } else if (!info.isFile()) {
+        // Folders, devices, pipes and sockets.
+        check.state = SourceFileState::NotAFile;
+    } else {
+        // Opening it is the only sure test: permissions, access lists and
+        // the file system all have their say.
+        QFile file(given);
+        check.state = file.open(QIODevice::ReadOnly) ? SourceFileState::Readable : SourceFileState::Unreadable;
+    }
+    return check;
+}
+
+void QtPlatform::SetCurrentFolder(const std::u16string& folder) {
+    if (!QDir::setCurrent(ToQString(folder)))
+        throw PlatformError(u"cannot make the folder \"" + folder + u"\" the current folder");
+}
+
+std::u16string QtPlatform::RememberedSourceFolder() {
+    return QSettings().value(kLastSourceFolderKey).toString().toStdU16String();
+}
+
+void QtPlatform::RememberSourceFolder(const std::u16string& folder) {
+    QSettings settings;
+    settings.setValue(kLastSourceFolderKey, ToQString(folder));
+    // Written at once: the program may end by Quit without tearing down.
+    settings.sync();
 }
 
 void QtPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
@@ -100,7 +142,7 @@ void QtPlatform::StartDetached(const std::u16string& program, const std::vector<
     });
 #endif
     if (!process.startDetached())
-        throw PlatformError(StartFailureReason(process.program(), process.errorString()).toStdString());
+        throw PlatformError(StartFailureReason(process.program(), process.errorString()).toStdU16String());
 }
 
 void QtPlatform::Quit() { QCoreApplication::exit(0); }

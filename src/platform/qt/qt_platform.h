@@ -1,6 +1,7 @@
 #pragma once
-// The platform operations on Qt: message box, open-file dialog, file test,
-// detached process start, program folder, quit.
+// The platform operations on Qt: message box, open-file dialog, file tests,
+// current folder, detached process start, program folder, the remembered
+// source folder (in QSettings: organisation and application "tcdemux"), quit.
 
 #include "platform/platform.h"
 
@@ -15,6 +16,10 @@ public:
     bool IsOrdinaryFile(const std::u16string& path) override;
     void MessageBox(const std::u16string& text) override;
     std::optional<std::u16string> ShowOpenFile(const OpenFileRequest& request) override;
+    SourceFileCheck CheckSourceFile(const std::u16string& path) override;
+    void SetCurrentFolder(const std::u16string& folder) override;
+    std::u16string RememberedSourceFolder() override;
+    void RememberSourceFolder(const std::u16string& folder) override;
     void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                        const Environment& environment) override;
     void Quit() override;

@@ -6,7 +6,9 @@
 #include "main_window/demux_command.h"
 #include "platform/platform.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tcdemux {
 
@@ -16,7 +18,6 @@ inline constexpr char16_t kToolName[] = u"mp.exe";
 inline constexpr char16_t kToolMissingMessage[] = u"No find MP.EXE program file";
 inline constexpr char16_t kOpenDialogTitle[] = u"輸入mkv影音檔";
 inline constexpr char16_t kOpenFilterLabel[] = u"mkv影音檔 (*.mkv)";
-inline constexpr char16_t kOpenFilterPattern[] = u"*.mkv";
 inline constexpr char16_t kDefaultVideoName[] = u"output.avi";
 inline constexpr char16_t kDefaultTimecodesName[] = u"output_timecodes.txt";
 
@@ -31,12 +32,21 @@ public:
     std::u16string Prompt_Video;
     std::u16string Prompt_VFRTimeCode;
 
-    // Fills the prompts and checks that the tool lies beside the executable.
+    // Fills the prompts, checks that the tool lies beside the executable and
+    // reads the folder of the source taken in an earlier start.
     void Form_Load();
 
     // "VFR mkv": asks for the source file and proposes the output names.
     // Traps every error of its own; never throws.
     void CommandOpenMKVfile_Click() noexcept;
+
+    // Files named from outside the dialog: on the command line, or dropped
+    // onto the window. The first is taken exactly as a file confirmed in the
+    // dialog, once it proves to be a readable regular file; otherwise a
+    // message names it and nothing changes. Further files are left, and a
+    // message says so. Without the tool (see Form_Load) nothing is taken,
+    // since "&Demux" could never start it.
+    void OpenSourceFiles(const std::vector<std::u16string>& paths);
 
     // "&Demux": starts the tool with the source and the two output names.
     void CommandDemux_Click();
@@ -56,12 +66,25 @@ public:
 
 private:
     void ChooseSourceFile();
+    // The one road of a chosen source file, whichever way it came.
+    void TakeSource(const std::u16string& path);
+    static void ProposeName(TextBox& box, const std::u16string& prompt, std::optional<std::u16string>& lastDerived,
+                            const std::u16string& derived);
     static void ClearPrompt(TextBox& box, const std::u16string& prompt);
     static void FillDefaultWhenEmpty(TextBox& box, const std::u16string& defaultName);
 
     Platform& platform_;
     Form1Controls controls_;
     std::u16string dialogFileName_;
+    bool toolFound_ = false;
+    // Until a source is taken, the dialog opens in the folder of the source
+    // taken in an earlier start.
+    bool sourceTaken_ = false;
+    std::u16string rememberedFolder_;
+    // Per output box, the name derived from the last source: a box that
+    // still holds it (or its prompt) takes the next source's name.
+    std::optional<std::u16string> derivedVideo_;
+    std::optional<std::u16string> derivedTimecodes_;
 };
 
 } // namespace tcdemux

@@ -6,6 +6,7 @@
 #include "direct_copy.hpp"
 #include "frame_copy.hpp"
 #include "matroska_header.hpp"
+#include "interrupt.hpp"
 #include "output_files.hpp"
 #include "progress.hpp"
 
@@ -387,8 +388,7 @@ std::optional<std::string> copy_through_demuxer(const OpenSource& s, AVBSFContex
     const int64_t source_size = avio_size(input->pb);
 
     while (true) {
-        if (interrupted())
-            throw Interrupted();
+        stop_if_interrupted();
         const int64_t position = avio_tell(input->pb);
         const int rc = av_read_frame(input, pkt.get());
         if (rc == AVERROR_EOF)

@@ -2,7 +2,7 @@
 
 #include "av_error.hpp"
 #include "block_scan.hpp"
-#include "output_files.hpp"
+#include "interrupt.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -175,8 +175,7 @@ bool copy_direct(const DirectSource& source, AviWriter& avi, TimecodeList& times
     auto frames = static_cast<int64_t>(times.size());
 
     while (true) {
-        if (interrupted())
-            throw Interrupted();
+        stop_if_interrupted();
         BlockInfo block;
         const BlockScanner::Step step = scanner.next(block);
         if (step == BlockScanner::Step::End)

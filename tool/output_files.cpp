@@ -1,10 +1,9 @@
 #include "output_files.hpp"
 
 #include "av_error.hpp"
+#include "interrupt.hpp"
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <random>
 #include <system_error>
@@ -13,13 +12,6 @@ namespace mp {
 namespace fs = std::filesystem;
 
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-
-extern "C" void on_stop_signal(int)
-{
-    g_stop = 1;
-}
 
 std::string system_text(int err)
 {
@@ -48,34 +40,6 @@ bool same_file(const fs::path& a, const fs::path& b)
 }
 
 }  // namespace
-
-void install_interrupt_handlers()
-{
-#if defined(_WIN32)
-    std::signal(SIGINT, on_stop_signal);
-    std::signal(SIGTERM, on_stop_signal);
-#else
-    // No SA_RESTART: a read blocked on a slow source returns EINTR, and
-    // FFmpeg then asks interrupt_callback whether to go on.
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-#endif
-}
-
-bool interrupted()
-{
-    return g_stop != 0;
-}
-
-int interrupt_callback(void*)
-{
-    return g_stop != 0;
-}
 
 void check_output_paths(const fs::path& source, const fs::path& avi, const fs::path& timecodes)
 {
@@ -160,8 +124,7 @@ void TempOutput::commit()
 
 void commit_outputs(TempOutput& first, TempOutput& second)
 {
-    if (interrupted())
-        throw Interrupted();
+    stop_if_interrupted();
     first.commit();
     second.commit();
 }

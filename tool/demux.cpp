@@ -533,10 +533,10 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
 
     out->avi.finish();
     if (!out->avi_temp.close())
-        throw Error("cannot write " + quote_name(job.avi.string()) + ": " + std::strerror(errno));
+        throw av_error(av_code_of_errno(errno), "cannot write " + quote_name(job.avi.string()));
     out->times.finish();
     if (!out->times.write(out->timecodes_temp.file()) || !out->timecodes_temp.close())
-        throw Error("cannot write " + quote_name(job.timecodes.string()) + ": " + std::strerror(errno));
+        throw av_error(av_code_of_errno(errno), "cannot write " + quote_name(job.timecodes.string()));
     progress.clear();
     commit_outputs(out->avi_temp, out->timecodes_temp);
 

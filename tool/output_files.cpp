@@ -13,14 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string system_text(int err)
-{
-    std::string text = std::generic_category().message(err);
-    if (!text.empty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
-}
-
 // The same file: by resolved path, or (when both exist) by device and inode.
 bool same_file(const fs::path& a, const fs::path& b)
 {
@@ -55,7 +47,7 @@ void check_output_paths(const fs::path& source, const fs::path& avi, const fs::p
         std::error_code ec;
         const fs::path absolute = fs::absolute(*out, ec);
         if (ec)
-            throw Error("cannot resolve output name " + quote_name(out->string()) + ": " + system_text(ec.value()));
+            throw av_error(av_code_of(ec), "cannot resolve output name " + quote_name(out->string()));
         if (fs::is_directory(absolute, ec))
             throw Error("output " + quote_name(out->string()) + " is a folder, not a file name");
         const fs::path folder = absolute.parent_path();
@@ -83,8 +75,7 @@ TempOutput::TempOutput(fs::path target) : target_(fs::absolute(std::move(target)
             return;
         }
         if (errno != EEXIST)
-            throw Error("cannot create a temporary file beside " + quote_name(target_.string()) + ": " +
-                        system_text(errno));
+            throw av_error(av_code_of_errno(errno), "cannot create a temporary file beside " + quote_name(target_.string()));
     }
     throw Error("cannot create a temporary file beside " + quote_name(target_.string()));
 }
@@ -117,8 +108,7 @@ void TempOutput::commit()
     std::error_code ec;
     fs::rename(temp_, target_, ec);
     if (ec)
-        throw Error("cannot move the finished output into place as " + quote_name(target_.string()) + ": " +
-                    system_text(ec.value()));
+        throw av_error(av_code_of(ec), "cannot move the finished output into place as " + quote_name(target_.string()));
     committed_ = true;
 }
 

@@ -5,7 +5,7 @@
 
 #include "av_ptr.hpp"
 #include "frame_copy.hpp"
-#include "timecodes.hpp"
+#include "frame_rate.hpp"
 
 #include <cstdio>
 #include <filesystem>

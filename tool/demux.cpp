@@ -196,17 +196,6 @@ std::string codec_name(AVCodecID codec)
     return d->long_name ? d->long_name : d->name;
 }
 
-Rational nominal_rate(const AVStream* st, const MatroskaTrack* track)
-{
-    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
-        if (auto r = reduce_rate({st->avg_frame_rate.num, st->avg_frame_rate.den}))
-            return *r;
-    if (const int64_t duration = default_duration_or_none(track); duration > 0)
-        if (auto r = reduce_rate({kNsPerSecond, duration}))
-            return *r;
-    return Rational{25, 1};
-}
-
 // The frame's block timestamp and duration in nanoseconds. With
 // AVFMT_FLAG_NOFILLIN the demuxer's own values arrive untouched: a native
 // track carries the block timestamp as PTS, a VfW-mode track as DTS.
@@ -324,7 +313,7 @@ OpenSource open_and_check(const fs::path& source, LogCapture& log)
     if (s.fourcc == 0)
         throw Error("the video track of " + s.src + " is " + codec_name(codec) +
                     ", which an AVI file cannot identify (no FourCC); nothing was written");
-    s.rate = nominal_rate(s.st, s.track);
+    s.rate = nominal_rate(s.st->avg_frame_rate, default_duration_or_none(s.track));
     if (codec == AV_CODEC_ID_H264)
         s.nal_length_size = nal_length_size_h264(par->extradata, static_cast<size_t>(par->extradata_size));
     else if (codec == AV_CODEC_ID_HEVC)

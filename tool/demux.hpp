@@ -2,6 +2,7 @@
 #pragma once
 
 #include "frame_copy.hpp"
+#include "frame_rate.hpp"
 #include "timecodes.hpp"
 
 #include <cstddef>

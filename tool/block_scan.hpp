@@ -10,39 +10,14 @@
 // recover from damage.
 #pragma once
 
+#include "source_reader.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace mp {
-
-// Reads small pieces of a file at given offsets, through two windows that
-// keep neighbouring element headers in one system call: a block group's
-// children lie both before and after its frame's bytes, and the frame's
-// start is read again for its NAL units.
-class SourceReader {
-public:
-    SourceReader(int fd, uint64_t file_size);
-
-    // `size` bytes at `offset`, valid until the next call; nullptr when the
-    // file ends before them or cannot be read. `size` is at most kMaxRead.
-    const uint8_t* at(uint64_t offset, size_t size);
-    uint64_t file_size() const { return file_size_; }
-
-    static constexpr size_t kMaxRead = 16 * 1024;
-
-private:
-    struct Window {
-        std::vector<uint8_t> bytes;
-        uint64_t start = 0;
-        size_t size = 0;
-    };
-    int fd_;
-    uint64_t file_size_;
-    Window windows_[2];
-    int last_used_ = 0;
-};
 
 // One frame of the wanted track.
 struct BlockInfo {

@@ -5,6 +5,7 @@
 #include "avi_writer.hpp"
 #include "direct_copy.hpp"
 #include "frame_copy.hpp"
+#include "matroska.hpp"
 #include "matroska_header.hpp"
 #include "interrupt.hpp"
 #include "output_files.hpp"
@@ -20,7 +21,6 @@ extern "C" {
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <new>
 
@@ -132,6 +132,44 @@ int pick_video_stream(const AVFormatContext* input, const fs::path& source)
     throw Error(quote_name(source.string()) + " has no video track" + (saw_cover ? " (only a cover picture)" : ""));
 }
 
+// The source opened a second time, for the direct way's scan and for kernel
+// copies of frame data; only for regular files.
+class SourceFile {
+public:
+    explicit SourceFile(const fs::path& path)
+    {
+#if !defined(_WIN32)
+        std::error_code ec;
+        if (fs::is_regular_file(path, ec))
+            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#else
+        (void)path;
+#endif
+    }
+    ~SourceFile()
+    {
+#if !defined(_WIN32)
+        if (fd_ >= 0)
+            ::close(fd_);
+#endif
+    }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+    int fd() const { return fd_; }
+    uint64_t size() const
+    {
+#if !defined(_WIN32)
+        struct stat st {};
+        if (fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_size > 0)
+            return static_cast<uint64_t>(st.st_size);
+#endif
+        return 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
 // Header details libavformat does not expose exactly; read separately from
 // regular files only (reading a pipe twice would steal the demuxer's data).
 std::optional<MatroskaHeader> read_header_of(const fs::path& source)
@@ -139,10 +177,11 @@ std::optional<MatroskaHeader> read_header_of(const fs::path& source)
     std::error_code ec;
     if (!fs::is_regular_file(source, ec))
         return std::nullopt;
-    std::ifstream in(source, std::ios::binary);
-    if (!in)
+    SourceFile file(source);
+    if (file.fd() < 0)
         return std::nullopt;
-    return read_matroska_header(in);
+    SourceReader reader(file.fd(), file.size());
+    return read_matroska_header(reader);
 }
 
 // The header entry of the chosen stream. libavformat creates one stream per
@@ -158,7 +197,7 @@ const MatroskaTrack* match_track(const MatroskaHeader& header, const AVFormatCon
     }
     const MatroskaTrack* track = nullptr;
     for (const MatroskaTrack& t : header.tracks) {
-        if (t.type == 1 && nth-- == 0) {
+        if (t.type == mkv::kVideoTrack && nth-- == 0) {
             track = &t;
             break;
         }
@@ -166,12 +205,12 @@ const MatroskaTrack* match_track(const MatroskaHeader& header, const AVFormatCon
     if (!track)
         return nullptr;
     const AVCodecParameters* par = input->streams[index]->codecpar;
-    const bool vfw = track->codec_id == "V_MS/VFW/FOURCC";
+    const bool vfw = mkv::stored_in_vfw_mode(track->codec_id);
     if (vfw && par->codec_tag == 0)
         return nullptr;
-    if (track->codec_id.rfind("V_MPEG4/ISO/AVC", 0) == 0 && par->codec_id != AV_CODEC_ID_H264)
+    if (track->codec_id.starts_with(mkv::kAvcCodecId) && par->codec_id != AV_CODEC_ID_H264)
         return nullptr;
-    if (track->codec_id.rfind("V_MPEGH/ISO/HEVC", 0) == 0 && par->codec_id != AV_CODEC_ID_HEVC)
+    if (track->codec_id.starts_with(mkv::kHevcCodecId) && par->codec_id != AV_CODEC_ID_HEVC)
         return nullptr;
     return track;
 }
@@ -212,44 +251,6 @@ std::optional<FrameTime> frame_time(const AVPacket* pkt, AVRational time_base, c
     return block_frame_time(av_rescale_q(ts, time_base, ns_base), duration, av_rescale_q(1, time_base, ns_base),
                             default_duration_or_none(track));
 }
-
-// The source opened a second time, for the direct way's scan and for kernel
-// copies of frame data; only for regular files.
-class SourceFile {
-public:
-    explicit SourceFile(const fs::path& path)
-    {
-#if !defined(_WIN32)
-        std::error_code ec;
-        if (fs::is_regular_file(path, ec))
-            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-#else
-        (void)path;
-#endif
-    }
-    ~SourceFile()
-    {
-#if !defined(_WIN32)
-        if (fd_ >= 0)
-            ::close(fd_);
-#endif
-    }
-    SourceFile(const SourceFile&) = delete;
-    SourceFile& operator=(const SourceFile&) = delete;
-    int fd() const { return fd_; }
-    uint64_t size() const
-    {
-#if !defined(_WIN32)
-        struct stat st {};
-        if (fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_size > 0)
-            return static_cast<uint64_t>(st.st_size);
-#endif
-        return 0;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // The source file offset of a frame's data as the demuxer read it: the
 // packet shares the buffer the block was read into, which started at
@@ -305,7 +306,7 @@ OpenSource open_and_check(const fs::path& source, LogCapture& log)
 
     s.header = read_header_of(source);
     s.track = s.header ? match_track(*s.header, input, s.index) : nullptr;
-    s.vfw = s.track ? s.track->codec_id == "V_MS/VFW/FOURCC" : false;
+    s.vfw = s.track && mkv::stored_in_vfw_mode(s.track->codec_id);
 
     const AVCodecParameters* par = s.st->codecpar;
     const AVCodecID codec = par->codec_id;

@@ -1,5 +1,7 @@
 #include "frame_copy.hpp"
 
+#include "positioned_io.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -30,33 +32,6 @@ bool windows_equal(const uint8_t* a, const uint8_t* b, size_t size)
 }
 
 }  // namespace
-
-bool read_exact_at(int fd, uint8_t* into, size_t size, int64_t offset)
-{
-#if defined(_WIN32)
-    if (_lseeki64(fd, offset, SEEK_SET) < 0)
-        return false;
-    while (size > 0) {
-        const int n = _read(fd, into, static_cast<unsigned>(std::min<size_t>(size, 1 << 30)));
-        if (n <= 0)
-            return false;
-        into += n;
-        size -= static_cast<size_t>(n);
-    }
-#else
-    while (size > 0) {
-        const ssize_t n = pread(fd, into, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        into += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-#endif
-    return true;
-}
 
 std::optional<std::vector<NalBody>> split_length_prefixed(const uint8_t* data, size_t size, int length_size)
 {
@@ -199,38 +174,11 @@ RangeWriter::RangeWriter(std::FILE* out, int source_fd)
 
 RangeWriter::~RangeWriter() = default;
 
-int RangeWriter::write_at(const uint8_t* data, size_t size, int64_t offset)
-{
-#if defined(_WIN32)
-    if (_lseeki64(fd_, offset, SEEK_SET) < 0)
-        return -errno;
-    while (size > 0) {
-        const int n = _write(fd_, data, static_cast<unsigned>(std::min<size_t>(size, 1 << 30)));
-        if (n <= 0)
-            return n < 0 ? -errno : -EIO;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-#else
-    while (size > 0) {
-        const ssize_t n = pwrite(fd_, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? -errno : -EIO;
-        data += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-#endif
-    return 0;
-}
-
 int RangeWriter::flush()
 {
     if (buffer_.empty())
         return 0;
-    const int rc = write_at(buffer_.data(), buffer_.size(), buffer_start_);
+    const int rc = write_all_at(fd_, buffer_.data(), buffer_.size(), buffer_start_);
     buffer_.clear();
     return rc;
 }
@@ -240,7 +188,7 @@ int RangeWriter::write(const uint8_t* data, size_t size)
     if (size >= kDirectWrite) {
         if (const int rc = flush())
             return rc;
-        if (const int rc = write_at(data, size, position_))
+        if (const int rc = write_all_at(fd_, data, size, position_))
             return rc;
     } else {
         if (buffer_.empty())
@@ -298,7 +246,7 @@ int RangeWriter::read_and_write(int64_t source_offset, size_t size)
         const size_t n = std::min(copy_buffer_.size(), size);
         if (!read_exact_at(source_fd_, copy_buffer_.data(), n, source_offset))
             return -EIO;
-        if (const int rc = write_at(copy_buffer_.data(), n, position_))
+        if (const int rc = write_all_at(fd_, copy_buffer_.data(), n, position_))
             return rc;
         position_ += static_cast<int64_t>(n);
         end_ = std::max(end_, position_);

@@ -96,9 +96,6 @@ std::optional<std::vector<Piece>> expand_stand_ins(const uint8_t* converted, siz
                                                    const std::vector<StandIn>& stand_ins, FrameBuffer& frame,
                                                    size_t& frame_size);
 
-// Reads exactly `size` bytes at `offset`; false on an error or early end.
-bool read_exact_at(int fd, uint8_t* into, size_t size, int64_t offset);
-
 // Writes the AVI file: a file descriptor with its own buffer for small
 // writes, positioned writes, and kernel copies from the source.
 class RangeWriter {
@@ -128,7 +125,6 @@ public:
     uint64_t bytes_copied() const { return bytes_copied_; }
 
 private:
-    int write_at(const uint8_t* data, size_t size, int64_t offset);
     int copy_range(int64_t source_offset, size_t size);
     int read_and_write(int64_t source_offset, size_t size);
 

@@ -201,12 +201,17 @@ std::string sample_file(bool cluster_first)
     return ebml + element(0x18538067, body);
 }
 
+std::optional<mp::MatroskaHeader> header_of(const std::string& bytes)
+{
+    mp::SourceReader reader(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    return mp::read_matroska_header(reader);
+}
+
 TEST(MpMatroskaHeader, ReadsTracksAndDefaultDuration)
 {
     for (const bool cluster_first : {false, true}) {
         const std::string file = sample_file(cluster_first);
-        std::istringstream in(file);
-        const auto header = mp::read_matroska_header(in);
+        const auto header = header_of(file);
         ASSERT_TRUE(header.has_value()) << cluster_first;
         EXPECT_EQ(header->timestamp_scale_ns, 10000u);
         ASSERT_EQ(header->tracks.size(), 2u);
@@ -227,8 +232,7 @@ TEST(MpMatroskaHeader, DamagedOrCutInputIsRejectedWithoutCrashing)
     // Every cut-off point: either no header, or a header whose segment ends
     // beyond the data (the caller's cut-off check).
     for (size_t length = 0; length < file.size(); ++length) {
-        std::istringstream in(file.substr(0, length));
-        const auto header = mp::read_matroska_header(in);
+        const auto header = header_of(file.substr(0, length));
         if (header) {
             EXPECT_GT(*header->segment_end, length);
         }
@@ -248,8 +252,7 @@ TEST(MpMatroskaHeader, DamagedOrCutInputIsRejectedWithoutCrashing)
                                vint_size(500) + "short"},
     };
     for (const auto& c : bad) {
-        std::istringstream in(c.data);
-        EXPECT_FALSE(mp::read_matroska_header(in).has_value()) << c.name;
+        EXPECT_FALSE(header_of(c.data).has_value()) << c.name;
     }
 }
 

@@ -6,6 +6,19 @@
 
 namespace mp {
 
+uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag)
+{
+    if (codec == AV_CODEC_ID_NONE)
+        return 0;
+    // The AVI muxer knows no FourCC for HEVC and would write 0.
+    if (codec == AV_CODEC_ID_HEVC)
+        return MKTAG('H', 'E', 'V', 'C');
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    if (source_tag != 0 && av_codec_get_id(tables, source_tag) == codec)
+        return source_tag;
+    return av_codec_get_tag(tables, codec);
+}
+
 MuxerOutput::MuxerOutput(std::FILE* file, int source_fd) : writer_(file, source_fd)
 {
     constexpr int kBufferSize = 1 << 16;

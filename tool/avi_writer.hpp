@@ -44,6 +44,11 @@ private:
     const std::vector<Piece>* pieces_ = nullptr;
 };
 
+// The AVI FourCC for a track: HEVC gets "HEVC"; a track stored in VfW mode
+// keeps its own FourCC when AVI knows it for that codec; otherwise the usual
+// FourCC for the codec. 0 when AVI has no FourCC for the codec.
+uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag);
+
 class AviWriter {
 public:
     // Writes the header for one video stream with `par`, `fourcc` and the

@@ -4,31 +4,21 @@
 #include "av_ptr.hpp"
 #include "avi_writer.hpp"
 #include "direct_copy.hpp"
+#include "ffmpeg_log.hpp"
 #include "frame_copy.hpp"
-#include "matroska.hpp"
-#include "matroska_header.hpp"
 #include "interrupt.hpp"
 #include "output_files.hpp"
 #include "progress.hpp"
+#include "source.hpp"
 
 extern "C" {
-#include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 }
 
-#include <atomic>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
-
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace mp {
 namespace fs = std::filesystem;
@@ -36,184 +26,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
-
-// FFmpeg prints its diagnostics to stderr by default. We report in our own
-// words instead, so this replaces the printer for the duration of a run and
-// only counts error messages from the source's demuxer and its I/O; those
-// mean the demuxer met damaged data even when it recovered and read on.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        errors_.store(0);
-        av_log_set_callback(&LogCapture::callback);
-    }
-    ~LogCapture()
-    {
-        watch(nullptr, nullptr);
-        av_log_set_callback(av_log_default_callback);
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    void watch(const void* format, const void* io)
-    {
-        watched_format_.store(format);
-        watched_io_.store(io);
-    }
-    int errors() const { return errors_.load(); }
-
-private:
-    static void callback(void* avcl, int level, const char*, va_list)
-    {
-        if (level > AV_LOG_ERROR || avcl == nullptr)
-            return;
-        if (avcl == watched_format_.load() || avcl == watched_io_.load())
-            errors_.fetch_add(1);
-    }
-
-    static inline std::atomic<const void*> watched_format_{nullptr};
-    static inline std::atomic<const void*> watched_io_{nullptr};
-    static inline std::atomic<int> errors_{0};
-};
-
-InputFormatPtr open_source(const fs::path& source, LogCapture& log)
-{
-    std::error_code ec;
-    if (fs::is_directory(source, ec))
-        throw Error("source " + quote_name(source.string()) + " is a folder, not a file");
-
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw)
-        throw std::bad_alloc();
-    raw->interrupt_callback = AVIOInterruptCB{&interrupt_callback, nullptr};
-    // Return the timestamps and durations exactly as stored in the file;
-    // without this libavformat guesses missing ones, and the timecodes must
-    // be the stored block timestamps.
-    raw->flags |= AVFMT_FLAG_NOFILLIN;
-    // Nor run a parser over the frames: it would only re-derive details the
-    // container already has, reading (and for H.264 unescaping) every byte.
-    raw->flags |= AVFMT_FLAG_NOPARSE;
-    // Errors the demuxer reports while reading the header but survives
-    // (a damaged first cluster it skips) count as damage too.
-    log.watch(raw, nullptr);
-    const int rc = avformat_open_input(&raw, source.string().c_str(), nullptr, nullptr);  // frees raw on failure
-    if (rc == AVERROR_EXIT)
-        throw Interrupted();
-    // A header that is garbage or cut short shows up as invalid data or as a
-    // read past the end of the file.
-    if (rc == AVERROR_INVALIDDATA || rc == AVERROR_EOF || rc == AVERROR(EIO))
-        throw Error(quote_name(source.string()) + " is not a Matroska or WebM file, or its header is damaged or cut off");
-    if (rc < 0)
-        throw av_error(rc, "cannot open source " + quote_name(source.string()));
-    InputFormatPtr input(raw);
-
-    if (!input->iformat || !std::strstr(input->iformat->name, "matroska")) {
-        const char* kind = input->iformat && input->iformat->long_name ? input->iformat->long_name : "different";
-        throw Error(quote_name(source.string()) + " is a " + kind + " file, not Matroska or WebM");
-    }
-    return input;
-}
-
-// First video track that is not a cover picture stored as an attachment.
-int pick_video_stream(const AVFormatContext* input, const fs::path& source)
-{
-    bool saw_cover = false;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVStream* st = input->streams[i];
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
-            continue;
-        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) {
-            saw_cover = true;
-            continue;
-        }
-        return static_cast<int>(i);
-    }
-    throw Error(quote_name(source.string()) + " has no video track" + (saw_cover ? " (only a cover picture)" : ""));
-}
-
-// The source opened a second time, for the direct way's scan and for kernel
-// copies of frame data; only for regular files.
-class SourceFile {
-public:
-    explicit SourceFile(const fs::path& path)
-    {
-#if !defined(_WIN32)
-        std::error_code ec;
-        if (fs::is_regular_file(path, ec))
-            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-#else
-        (void)path;
-#endif
-    }
-    ~SourceFile()
-    {
-#if !defined(_WIN32)
-        if (fd_ >= 0)
-            ::close(fd_);
-#endif
-    }
-    SourceFile(const SourceFile&) = delete;
-    SourceFile& operator=(const SourceFile&) = delete;
-    int fd() const { return fd_; }
-    uint64_t size() const
-    {
-#if !defined(_WIN32)
-        struct stat st {};
-        if (fd_ >= 0 && fstat(fd_, &st) == 0 && st.st_size > 0)
-            return static_cast<uint64_t>(st.st_size);
-#endif
-        return 0;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// Header details libavformat does not expose exactly; read separately from
-// regular files only (reading a pipe twice would steal the demuxer's data).
-std::optional<MatroskaHeader> read_header_of(const fs::path& source)
-{
-    std::error_code ec;
-    if (!fs::is_regular_file(source, ec))
-        return std::nullopt;
-    SourceFile file(source);
-    if (file.fd() < 0)
-        return std::nullopt;
-    SourceReader reader(file.fd(), file.size());
-    return read_matroska_header(reader);
-}
-
-// The header entry of the chosen stream. libavformat creates one stream per
-// track it supports, in track order, so the n-th video stream is normally
-// the n-th video track; a codec check guards against a skipped track.
-const MatroskaTrack* match_track(const MatroskaHeader& header, const AVFormatContext* input, int index)
-{
-    int nth = 0;
-    for (int i = 0; i < index; ++i) {
-        const AVStream* st = input->streams[i];
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            ++nth;
-    }
-    const MatroskaTrack* track = nullptr;
-    for (const MatroskaTrack& t : header.tracks) {
-        if (t.type == mkv::kVideoTrack && nth-- == 0) {
-            track = &t;
-            break;
-        }
-    }
-    if (!track)
-        return nullptr;
-    const AVCodecParameters* par = input->streams[index]->codecpar;
-    const bool vfw = mkv::stored_in_vfw_mode(track->codec_id);
-    if (vfw && par->codec_tag == 0)
-        return nullptr;
-    if (track->codec_id.starts_with(mkv::kAvcCodecId) && par->codec_id != AV_CODEC_ID_H264)
-        return nullptr;
-    if (track->codec_id.starts_with(mkv::kHevcCodecId) && par->codec_id != AV_CODEC_ID_HEVC)
-        return nullptr;
-    return track;
-}
 
 const char* conversion_filter(AVCodecID codec)
 {
@@ -225,14 +37,6 @@ const char* conversion_filter(AVCodecID codec)
     default:
         return nullptr;
     }
-}
-
-std::string codec_name(AVCodecID codec)
-{
-    const AVCodecDescriptor* d = avcodec_descriptor_get(codec);
-    if (!d)
-        return "an unknown codec";
-    return d->long_name ? d->long_name : d->name;
 }
 
 // The frame's block timestamp and duration in nanoseconds. With
@@ -269,76 +73,23 @@ std::optional<int64_t> locate_in_source(const AVPacket* pkt, const RangeWriter& 
     return at;
 }
 
-// The source once open and checked: what both ways of copying need.
-struct OpenSource {
-    std::string src;  // the source's name as shown in messages
-    InputFormatPtr input;
-    AVStream* st = nullptr;
-    int index = -1;
-    std::optional<MatroskaHeader> header;
-    const MatroskaTrack* track = nullptr;  // in *header, when found
-    bool vfw = false;
-    uint32_t fourcc = 0;
-    Rational rate;
-    int nal_length_size = 0;  // H.264/HEVC in length-prefixed form
-};
-
-OpenSource open_and_check(const fs::path& source, LogCapture& log)
-{
-    OpenSource s;
-    s.src = quote_name(source.string());
-    s.input = open_source(source, log);
-    log.watch(s.input.get(), s.input->pb);
-    AVFormatContext* input = s.input.get();
-
-    s.index = pick_video_stream(input, source);
-    for (unsigned i = 0; i < input->nb_streams; ++i)
-        if (static_cast<int>(i) != s.index)
-            input->streams[i]->discard = AVDISCARD_ALL;
-    s.st = input->streams[s.index];
-    // The Matroska header already gives everything the AVI needs, and the
-    // demuxer sets the average rate from the track's default duration.
-    // Only without one does libavformat have to estimate it from the first
-    // frames; that also decodes a frame, which for large pictures costs tens
-    // of MB, so it is skipped when not needed.
-    if (s.st->avg_frame_rate.num <= 0 || s.st->avg_frame_rate.den <= 0)
-        av_check(avformat_find_stream_info(input, nullptr), "cannot read the tracks of " + s.src);
-
-    s.header = read_header_of(source);
-    s.track = s.header ? match_track(*s.header, input, s.index) : nullptr;
-    s.vfw = s.track && mkv::stored_in_vfw_mode(s.track->codec_id);
-
-    const AVCodecParameters* par = s.st->codecpar;
-    const AVCodecID codec = par->codec_id;
-    s.fourcc = choose_fourcc(codec, s.vfw || !s.track ? par->codec_tag : 0);
-    if (s.fourcc == 0)
-        throw Error("the video track of " + s.src + " is " + codec_name(codec) +
-                    ", which an AVI file cannot identify (no FourCC); nothing was written");
-    s.rate = nominal_rate(s.st->avg_frame_rate, default_duration_or_none(s.track));
-    if (codec == AV_CODEC_ID_H264)
-        s.nal_length_size = nal_length_size_h264(par->extradata, static_cast<size_t>(par->extradata_size));
-    else if (codec == AV_CODEC_ID_HEVC)
-        s.nal_length_size = nal_length_size_hevc(par->extradata, static_cast<size_t>(par->extradata_size));
-    return s;
-}
-
 // Matroska stores H.264/HEVC with length-prefixed NAL units; AVI needs
 // start codes, so those tracks go through the matching filter. A fresh one
 // for each pass over the frames, since it keeps state from frame to frame.
-BsfPtr make_conversion(const OpenSource& s)
+BsfPtr make_conversion(const Source& s)
 {
-    const char* filter_name = conversion_filter(s.st->codecpar->codec_id);
+    const char* filter_name = conversion_filter(s.stream->codecpar->codec_id);
     if (!filter_name)
         return nullptr;
     const AVBitStreamFilter* filter = av_bsf_get_by_name(filter_name);
     if (!filter)
         throw Error(std::string("this FFmpeg build lacks the ") + filter_name + " filter");
     AVBSFContext* raw = nullptr;
-    av_check(av_bsf_alloc(filter, &raw), "cannot prepare the stream conversion for " + s.src);
+    av_check(av_bsf_alloc(filter, &raw), "cannot prepare the stream conversion for " + s.name);
     BsfPtr bsf(raw);
-    av_check(avcodec_parameters_copy(bsf->par_in, s.st->codecpar), "cannot prepare the stream conversion for " + s.src);
-    bsf->time_base_in = s.st->time_base;
-    av_check(av_bsf_init(bsf.get()), "the codec set-up data of the video track of " + s.src + " is damaged");
+    av_check(avcodec_parameters_copy(bsf->par_in, s.stream->codecpar), "cannot prepare the stream conversion for " + s.name);
+    bsf->time_base_in = s.stream->time_base;
+    av_check(av_bsf_init(bsf.get()), "the codec set-up data of the video track of " + s.name + " is damaged");
     return bsf;
 }
 
@@ -360,12 +111,12 @@ struct Outputs {
 // frame, which also finds its way through damage. Frames that provably lie
 // unchanged in the source are still copied from there. Returns what damage
 // stopped it, if any.
-std::optional<std::string> copy_through_demuxer(const OpenSource& s, AVBSFContext* bsf, Outputs& out,
+std::optional<std::string> copy_through_demuxer(const Source& s, AVBSFContext* bsf, Outputs& out,
                                                 Progress& progress)
 {
     AVFormatContext* input = s.input.get();
-    const AVStream* st = s.st;
-    const std::string& src = s.src;
+    const AVStream* st = s.stream;
+    const std::string& src = s.name;
     PacketPtr pkt(av_packet_alloc());
     PacketPtr converted(av_packet_alloc());
     PacketPtr held(av_packet_alloc());  // the frame before conversion
@@ -455,39 +206,26 @@ std::optional<std::string> copy_through_demuxer(const OpenSource& s, AVBSFContex
 
 }  // namespace
 
-uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag)
-{
-    if (codec == AV_CODEC_ID_NONE)
-        return 0;
-    // The AVI muxer knows no FourCC for HEVC and would write 0.
-    if (codec == AV_CODEC_ID_HEVC)
-        return MKTAG('H', 'E', 'V', 'C');
-    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-    if (source_tag != 0 && av_codec_get_id(tables, source_tag) == codec)
-        return source_tag;
-    return av_codec_get_tag(tables, codec);
-}
-
 DemuxResult run_demux(const DemuxJob& job, Progress& progress)
 {
     check_output_paths(job.source, job.avi, job.timecodes);
 
     LogCapture log;
-    OpenSource s = open_and_check(job.source, log);
-    SourceFile source_file(job.source);
-    const AVCodecID codec = s.st->codecpar->codec_id;
+    Source s(job.source, log);
+    const int source_fd = s.file.regular() ? s.file.fd() : -1;
+    const AVCodecID codec = s.stream->codecpar->codec_id;
 
     std::unique_ptr<Outputs> out;
     std::optional<std::string> damage;
     bool direct = false;
-    const bool direct_possible = job.allow_direct && source_file.fd() >= 0 && s.header && s.track &&
+    const bool direct_possible = job.allow_direct && source_fd >= 0 && s.header && s.track &&
                                  stored_as_written(codec) && (!conversion_filter(codec) || s.nal_length_size > 0);
     if (direct_possible) {
         BsfPtr bsf = make_conversion(s);
-        out = std::make_unique<Outputs>(job, source_file.fd(), bsf ? bsf->par_out : s.st->codecpar, s.fourcc, s.rate);
+        out = std::make_unique<Outputs>(job, source_fd, bsf ? bsf->par_out : s.stream->codecpar, s.fourcc, s.rate);
         DirectSource d;
-        d.fd = source_file.fd();
-        d.file_size = source_file.size();
+        d.fd = source_fd;
+        d.file_size = s.file.size();
         d.header = &*s.header;
         d.track = s.track;
         d.conversion = bsf.get();
@@ -499,18 +237,18 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     }
     if (!direct) {
         BsfPtr bsf = make_conversion(s);
-        out = std::make_unique<Outputs>(job, source_file.fd(), bsf ? bsf->par_out : s.st->codecpar, s.fourcc, s.rate);
+        out = std::make_unique<Outputs>(job, source_fd, bsf ? bsf->par_out : s.stream->codecpar, s.fourcc, s.rate);
         damage = copy_through_demuxer(s, bsf.get(), *out, progress);
     }
     const auto frames = static_cast<int64_t>(out->times.size());
-    const std::string& src = s.src;
+    const std::string& src = s.name;
 
     if (!damage && log.errors() > 0)
         damage = src + " has damaged parts that had to be skipped";
     // Files written by mkvmerge list each track's frame count; fewer frames
     // than that means some were lost without the demuxer noticing.
     if (!damage) {
-        if (const AVDictionaryEntry* listed = av_dict_get(s.st->metadata, "NUMBER_OF_FRAMES", nullptr, 0)) {
+        if (const AVDictionaryEntry* listed = av_dict_get(s.stream->metadata, "NUMBER_OF_FRAMES", nullptr, 0)) {
             char* end = nullptr;
             const long long expected = std::strtoll(listed->value, &end, 10);
             if (end && *end == '\0' && expected > frames)

@@ -47,11 +47,6 @@ struct DemuxResult {
 // result's `damage` says what happened.
 DemuxResult run_demux(const DemuxJob& job, Progress& progress);
 
-// The AVI FourCC for a track: HEVC gets "HEVC"; a track stored in VfW mode
-// keeps its own FourCC when AVI knows it for that codec; otherwise the usual
-// FourCC for the codec. 0 when AVI has no FourCC for the codec.
-uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag);
-
 // The summary line printed at the end of a successful run.
 std::string summary_line(const DemuxJob& job, const DemuxResult& result);
 

@@ -2,6 +2,7 @@
 // formatting, nominal rate reduction, the timecode list, the Matroska header
 // reader and the FourCC choice.
 #include "cli.hpp"
+#include "avi_writer.hpp"
 #include "demux.hpp"
 #include "frame_copy.hpp"
 #include "matroska_header.hpp"

@@ -56,14 +56,13 @@ public:
     AviWriter(std::FILE* file, int source_fd, const std::filesystem::path& shown_name, const AVCodecParameters* par,
               uint32_t fourcc, Rational rate);
 
-    RangeWriter& writer() { return output_.writer(); }
-
     // What the packet's memory holds when it comes with pieces.
     enum class Memory { Complete, LiteralPiecesOnly };
 
     // Writes `pkt` as frame number `index` and leaves it blank. `pieces`,
     // when given, lays out its data for copying from the source.
-    void write(AVPacket* pkt, int64_t index, const std::vector<Piece>* pieces, Memory memory = Memory::Complete);
+    void write(AVPacket* pkt, int64_t index, const std::vector<Piece>* pieces = nullptr,
+               Memory memory = Memory::Complete);
 
     void finish();
 

@@ -15,44 +15,9 @@
 namespace mp {
 namespace {
 
-constexpr size_t kWindow = 64;
-constexpr size_t kCompareChunk = 16 * 1024;
 constexpr size_t kBufferLimit = 256 * 1024;
 constexpr size_t kDirectWrite = 64 * 1024;
-// How far past the previous body a converted frame may have inserted bytes
-// (start codes, parameter sets) before the next body.
-constexpr size_t kMaxInsert = 1 << 20;
-
-bool windows_equal(const uint8_t* a, const uint8_t* b, size_t size)
-{
-    const size_t w = std::min(kWindow, size);
-    const size_t mid = size / 2 - std::min(size / 2, w / 2);
-    return std::memcmp(a, b, w) == 0 && std::memcmp(a + mid, b + mid, w) == 0 &&
-           std::memcmp(a + size - w, b + size - w, w) == 0;
-}
-
 }  // namespace
-
-std::optional<std::vector<NalBody>> split_length_prefixed(const uint8_t* data, size_t size, int length_size)
-{
-    if (length_size < 1 || length_size > 4)
-        return std::nullopt;
-    std::vector<NalBody> bodies;
-    size_t at = 0;
-    while (at < size) {
-        if (size - at < static_cast<size_t>(length_size))
-            return std::nullopt;
-        size_t length = 0;
-        for (int i = 0; i < length_size; ++i)
-            length = (length << 8) | data[at + static_cast<size_t>(i)];
-        at += static_cast<size_t>(length_size);
-        if (length > size - at)
-            return std::nullopt;
-        bodies.push_back({at, length});
-        at += length;
-    }
-    return bodies;
-}
 
 int nal_length_size_h264(const uint8_t* extradata, size_t size)
 {
@@ -69,42 +34,6 @@ int nal_length_size_hevc(const uint8_t* extradata, size_t size)
     if (!extradata || size < 23 || extradata[0] != 1)
         return 0;
     return (extradata[21] & 3) + 1;
-}
-
-std::optional<std::vector<Piece>> plan_converted(const uint8_t* out, size_t out_size, const uint8_t* in,
-                                                 const std::vector<NalBody>& bodies, int64_t in_source_offset)
-{
-    std::vector<Piece> pieces;
-    size_t cursor = 0;
-    for (const NalBody& body : bodies) {
-        if (body.length < kMinCopyLength)
-            continue;  // written from memory with the bytes around it
-        const uint8_t* wanted = in + body.offset;
-        if (out_size < body.length)
-            return std::nullopt;
-        const size_t last_start = std::min(out_size - body.length, cursor + kMaxInsert);
-        std::optional<size_t> found;
-        // A body follows a start code (0 0 1); look for the first place
-        // after the cursor where one ends and the body's bytes begin.
-        for (size_t p = std::max<size_t>(cursor, 3); p <= last_start; ++p) {
-            // Cheap checks first, then the whole body: a partial match could
-            // be a repetitive body found a few bytes too early.
-            if (out[p - 1] == 1 && out[p - 2] == 0 && out[p - 3] == 0 && out[p] == wanted[0] &&
-                windows_equal(out + p, wanted, body.length) && std::memcmp(out + p, wanted, body.length) == 0) {
-                found = p;
-                break;
-            }
-        }
-        if (!found)
-            return std::nullopt;
-        if (*found > cursor)
-            pieces.push_back({cursor, *found - cursor, -1});
-        pieces.push_back({*found, body.length, in_source_offset + static_cast<int64_t>(body.offset)});
-        cursor = *found + body.length;
-    }
-    if (cursor < out_size)
-        pieces.push_back({cursor, out_size - cursor, -1});
-    return pieces;
 }
 
 uint8_t* FrameBuffer::reserve(size_t size)
@@ -286,29 +215,6 @@ int64_t RangeWriter::seek(int64_t offset, int whence)
 int64_t RangeWriter::size() const
 {
     return std::max(end_, buffer_start_ + static_cast<int64_t>(buffer_.size()));
-}
-
-bool RangeWriter::source_matches(const uint8_t* data, size_t size, int64_t offset) const
-{
-#if defined(_WIN32)
-    (void)data;
-    (void)size;
-    (void)offset;
-    return false;
-#else
-    if (source_fd_ < 0 || offset < 0 || size == 0)
-        return false;
-    // Every byte is compared: a range copied from the wrong place would
-    // corrupt the output silently, and reading from the page cache costs
-    // far less than the write it replaces.
-    uint8_t chunk[kCompareChunk];
-    for (size_t at = 0; at < size; at += kCompareChunk) {
-        const size_t n = std::min(kCompareChunk, size - at);
-        if (!read_exact_at(source_fd_, chunk, n, offset + static_cast<int64_t>(at)) || std::memcmp(chunk, data + at, n) != 0)
-            return false;
-    }
-    return true;
-#endif
 }
 
 }  // namespace mp

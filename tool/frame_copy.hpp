@@ -33,28 +33,10 @@ struct Piece {
 // Ranges shorter than this are cheaper to write from memory.
 constexpr size_t kMinCopyLength = 4096;
 
-// A NAL unit body inside a length-prefixed (MP4-style) frame.
-struct NalBody {
-    size_t offset = 0;
-    size_t length = 0;
-};
-
-// Splits a length-prefixed frame into its NAL bodies; nullopt when the
-// lengths do not add up to the frame size.
-std::optional<std::vector<NalBody>> split_length_prefixed(const uint8_t* data, size_t size, int length_size);
-
 // The NAL length field size of H.264 (avcC) or HEVC (hvcC) codec data, or
 // 0 when the codec data is not in that form.
 int nal_length_size_h264(const uint8_t* extradata, size_t size);
 int nal_length_size_hevc(const uint8_t* extradata, size_t size);
-
-// Pieces for a converted frame `out` whose NAL bodies are those of `in` (at
-// `in_source_offset` in the source file), each preceded by a start code and
-// possibly inserted parameter sets. Bodies shorter than kMinCopyLength stay
-// in the literal pieces. Each body must be found whole, in order, after a
-// start code; nullopt otherwise.
-std::optional<std::vector<Piece>> plan_converted(const uint8_t* out, size_t out_size, const uint8_t* in,
-                                                 const std::vector<NalBody>& bodies, int64_t in_source_offset);
 
 // Frames converted without reading their large NAL bodies.
 //
@@ -118,10 +100,6 @@ public:
     int64_t size() const;
     int flush();
 
-    // Verifies that `data` is byte for byte what the source holds at `offset`.
-    bool source_matches(const uint8_t* data, size_t size, int64_t offset) const;
-
-    bool copies_enabled() const { return source_fd_ >= 0 && copy_works_; }
     uint64_t bytes_copied() const { return bytes_copied_; }
 
 private:

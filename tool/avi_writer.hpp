@@ -4,7 +4,7 @@
 #pragma once
 
 #include "av_ptr.hpp"
-#include "frame_copy.hpp"
+#include "range_writer.hpp"
 #include "frame_rate.hpp"
 
 #include <cstdio>

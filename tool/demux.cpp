@@ -4,9 +4,8 @@
 #include "av_ptr.hpp"
 #include "avi_writer.hpp"
 #include "demuxer_way.hpp"
-#include "direct_copy.hpp"
+#include "direct_way.hpp"
 #include "ffmpeg_log.hpp"
-#include "frame_copy.hpp"
 #include "interrupt.hpp"
 #include "output_files.hpp"
 #include "progress.hpp"
@@ -49,26 +48,14 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
 
     LogCapture log;
     Source s(job.source, log);
-    const int source_fd = s.file.regular() ? s.file.fd() : -1;
-    const AVCodecID codec = s.stream->codecpar->codec_id;
 
     std::unique_ptr<Outputs> out;
     std::optional<std::string> damage;
     bool direct = false;
-    const bool direct_possible = job.allow_direct && source_fd >= 0 && s.header && s.track &&
-                                 stored_as_written(codec) && (!needs_conversion(codec) || s.nal_length_size > 0);
-    if (direct_possible) {
+    if (job.allow_direct && direct_way_fits(s)) {
         BsfPtr bsf = make_conversion(s.stream, s.name);
-        out = std::make_unique<Outputs>(job, source_fd, bsf ? bsf->par_out : s.stream->codecpar, s.fourcc, s.rate);
-        DirectSource d;
-        d.fd = source_fd;
-        d.file_size = s.file.size();
-        d.header = &*s.header;
-        d.track = s.track;
-        d.conversion = bsf.get();
-        d.nal_length_size = s.nal_length_size;
-        d.copy_threshold = job.copy_threshold;
-        direct = copy_direct(d, out->avi, out->times, progress);
+        out = std::make_unique<Outputs>(job, s.file.fd(), bsf ? bsf->par_out : s.stream->codecpar, s.fourcc, s.rate);
+        direct = copy_direct(s, bsf.get(), job.copy_threshold, out->avi, out->times, progress);
         if (!direct)
             out.reset();  // removes what it wrote; the demuxer starts afresh
     }

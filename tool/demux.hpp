@@ -1,7 +1,7 @@
 // The demux job: Matroska/WebM video track -> AVI file + timecode v2 file.
 #pragma once
 
-#include "frame_copy.hpp"
+#include "range_writer.hpp"
 #include "frame_rate.hpp"
 #include "timecodes.hpp"
 

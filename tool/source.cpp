@@ -3,7 +3,7 @@
 #include "av_error.hpp"
 #include "avi_writer.hpp"
 #include "ffmpeg_log.hpp"
-#include "frame_copy.hpp"
+#include "nal_units.hpp"
 #include "interrupt.hpp"
 #include "matroska.hpp"
 
@@ -149,11 +149,7 @@ Source::Source(const fs::path& path, LogCapture& log)
         throw Error("the video track of " + name + " is " + codec_name(par->codec_id) +
                     ", which an AVI file cannot identify (no FourCC); nothing was written");
     rate = nominal_rate(stream->avg_frame_rate, default_duration_or_none(track));
-    const auto extradata_size = static_cast<size_t>(par->extradata_size);
-    if (par->codec_id == AV_CODEC_ID_H264)
-        nal_length_size = nal_length_size_h264(par->extradata, extradata_size);
-    else if (par->codec_id == AV_CODEC_ID_HEVC)
-        nal_length_size = nal_length_size_hevc(par->extradata, extradata_size);
+    nal_length_size = nal_length_size_of(par->codec_id, par->extradata, static_cast<size_t>(par->extradata_size));
 }
 
 }  // namespace mp

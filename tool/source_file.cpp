@@ -1,71 +1,15 @@
 #include "source_file.hpp"
 
 #include "av_error.hpp"
+#include "file_io.hpp"
 #include "interrupt.hpp"
-#include "positioned_io.hpp"
 
 #include <cerrno>
 #include <cstdio>
 #include <new>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace mp {
 namespace {
-
-#if defined(_WIN32)
-using FileStatus = struct _stat64;
-int file_status(int fd, FileStatus& st)
-{
-    return _fstat64(fd, &st);
-}
-bool is_folder(const FileStatus& st)
-{
-    return (st.st_mode & _S_IFMT) == _S_IFDIR;
-}
-bool is_regular(const FileStatus& st)
-{
-    return (st.st_mode & _S_IFMT) == _S_IFREG;
-}
-#else
-using FileStatus = struct stat;
-int file_status(int fd, FileStatus& st)
-{
-    return fstat(fd, &st);
-}
-bool is_folder(const FileStatus& st)
-{
-    return S_ISDIR(st.st_mode);
-}
-bool is_regular(const FileStatus& st)
-{
-    return S_ISREG(st.st_mode);
-}
-#endif
-
-int open_for_reading(const std::filesystem::path& path)
-{
-#if defined(_WIN32)
-    return _wopen(path.c_str(), _O_RDONLY | _O_BINARY);
-#else
-    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-#endif
-}
-
-void close_file(int fd)
-{
-#if defined(_WIN32)
-    _close(fd);
-#else
-    ::close(fd);
-#endif
-}
 
 // libavformat's own file reading uses buffers of this size.
 constexpr int kIoBufferSize = 32768;
@@ -78,17 +22,17 @@ SourceFile::SourceFile(const std::filesystem::path& path)
     fd_ = open_for_reading(path);
     if (fd_ < 0)
         throw av_error(av_code_of_errno(errno), "cannot open source " + name);
-    FileStatus st{};
-    if (file_status(fd_, st) != 0) {
+    FileStatus status;
+    if (!file_status(fd_, status)) {
         const int err = errno;
         close_file(fd_);
         throw av_error(av_code_of_errno(err), "cannot open source " + name);
     }
-    if (is_folder(st)) {
+    if (status.folder) {
         close_file(fd_);
         throw Error("source " + name + " is a folder, not a file");
     }
-    regular_ = is_regular(st);
+    regular_ = status.regular;
 
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
     AVIOContext* io = buffer ? avio_alloc_context(buffer, kIoBufferSize, 0, this, &SourceFile::read, nullptr,
@@ -111,10 +55,8 @@ SourceFile::~SourceFile()
 
 uint64_t SourceFile::size() const
 {
-    FileStatus st{};
-    if (regular_ && file_status(fd_, st) == 0 && st.st_size > 0)
-        return static_cast<uint64_t>(st.st_size);
-    return 0;
+    FileStatus status;
+    return regular_ && file_status(fd_, status) ? status.size : 0;
 }
 
 int SourceFile::read(void* opaque, uint8_t* into, int size)

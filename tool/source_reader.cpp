@@ -1,6 +1,6 @@
 #include "source_reader.hpp"
 
-#include "positioned_io.hpp"
+#include "file_io.hpp"
 
 #include <algorithm>
 #include <limits>

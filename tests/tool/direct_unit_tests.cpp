@@ -2,7 +2,7 @@
 // the expansion of a converted stand-in frame into the real frame's layout.
 #include "block_scan.hpp"
 #include "ebml_builders.hpp"
-#include "frame_copy.hpp"
+#include "stand_ins.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "cli.hpp"
 #include "avi_writer.hpp"
 #include "demux.hpp"
-#include "frame_copy.hpp"
+#include "range_writer.hpp"
 #include "matroska_header.hpp"
 #include "timecodes.hpp"
 #include "ebml_builders.hpp"

@@ -1,9 +1,11 @@
-#include "positioned_io.hpp"
+#include "file_io.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -57,6 +59,52 @@ int move_all_at(Once once, int fd, Byte* data, size_t size, int64_t offset)
 }
 
 }  // namespace
+
+int open_for_reading(const std::filesystem::path& path)
+{
+#if defined(_WIN32)
+    return _wopen(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+}
+
+void close_file(int fd)
+{
+#if defined(_WIN32)
+    _close(fd);
+#else
+    ::close(fd);
+#endif
+}
+
+int descriptor_of(std::FILE* file)
+{
+#if defined(_WIN32)
+    return _fileno(file);
+#else
+    return fileno(file);
+#endif
+}
+
+bool file_status(int fd, FileStatus& status)
+{
+#if defined(_WIN32)
+    struct _stat64 st {};
+    if (_fstat64(fd, &st) != 0)
+        return false;
+    status.folder = (st.st_mode & _S_IFMT) == _S_IFDIR;
+    status.regular = (st.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return false;
+    status.folder = S_ISDIR(st.st_mode);
+    status.regular = S_ISREG(st.st_mode);
+#endif
+    status.size = status.regular && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    return true;
+}
 
 int64_t read_once(int fd, uint8_t* into, size_t size)
 {

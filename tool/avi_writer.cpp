@@ -32,6 +32,8 @@ MuxerOutput::MuxerOutput(std::FILE* file, int source_fd) : writer_(file, source_
         throw std::bad_alloc();
     }
     io_.reset(io);
+    // Unbuffered (AVIO calls this "direct"): every write reaches us as the
+    // muxer made it, so a frame's data arrives as one block.
     io_->direct = 1;
     io_->seekable = AVIO_SEEKABLE_NORMAL;
 }

@@ -15,8 +15,8 @@
 namespace mp {
 
 // The muxer's output: an AVIO context over a RangeWriter on the temporary
-// file we created (never reopened by name). In AVIO's direct mode each
-// frame's data arrives here as one block, which is then written as the
+// file we created (never reopened by name). Unbuffered, the AVIO context
+// passes each frame's data on as one block, which is then written as the
 // frame's pieces: literal bytes from memory, the rest copied from the source.
 class MuxerOutput {
 public:

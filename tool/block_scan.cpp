@@ -55,7 +55,7 @@ BlockScanner::BlockScanner(SourceReader& reader, uint64_t segment_start, std::op
       known_tracks_(std::move(known_tracks))
 {
     // A file shorter than its segment was cut off; one longer than it holds
-    // something after the segment that only the full demuxer can judge.
+    // something after the segment that only the demuxer way can judge.
     if (end_ != reader.file_size())
         irregular_ = true;
 }

@@ -1,12 +1,12 @@
 // Finding a track's frames in a Matroska file without reading them.
 //
-// The direct copy needs only where each frame lies in the source, its
+// The direct way needs only where each frame lies in the source, its
 // timestamp and whether it is a key frame; the frame bytes themselves are
 // copied by the kernel. The scanner reads just the element headers and
 // steps over everything else. It accepts only the plain structure that
 // well-formed files have (known sizes, known element IDs, unlaced blocks of
 // a timestamped cluster) and reports anything else as irregular, so the
-// caller can leave such files to the full demuxer, which knows how to
+// caller can leave such files to the demuxer way, which knows how to
 // recover from damage.
 #pragma once
 

@@ -100,12 +100,8 @@ std::optional<MatroskaHeader> read_matroska_header(SourceReader& source)
         return std::nullopt;
 
     // Find the segment, skipping anything (e.g. Void) before it.
-    uint64_t at = e.data;
     for (int i = 0;; ++i) {
-        if (e.size > end - e.data || i > 16)
-            return std::nullopt;
-        at = e.data + e.size;
-        if (!ebml::read_element_header(source, at, end, e))
+        if (e.size > end - e.data || i > 16 || !ebml::read_element_header(source, e.data + e.size, end, e))
             return std::nullopt;
         if (e.id == mkv::kSegment)
             break;
@@ -120,7 +116,7 @@ std::optional<MatroskaHeader> read_matroska_header(SourceReader& source)
     bool have_tracks = false;
     bool have_info = false;
     std::vector<uint8_t> data;
-    at = e.data;
+    uint64_t at = e.data;
     for (int i = 0; i < kMaxTopLevelElements && !(have_tracks && have_info); ++i) {
         if (!ebml::read_element_header(source, at, end, e))
             break;

@@ -3,9 +3,9 @@
 #include "av_error.hpp"
 #include "avi_writer.hpp"
 #include "ffmpeg_log.hpp"
-#include "nal_units.hpp"
 #include "interrupt.hpp"
 #include "matroska.hpp"
+#include "nal_units.hpp"
 
 #include <cstring>
 #include <new>

@@ -36,6 +36,18 @@ std::string av_error_text(int code)
     return text;
 }
 
+int av_code_of_errno(int err)
+{
+    return AVERROR(err);
+}
+
+int av_code_of(const std::error_code& ec)
+{
+    // The portable condition is an errno value also where the code itself is
+    // the operating system's own (Windows).
+    return AVERROR(ec.default_error_condition().value());
+}
+
 Error av_error(int code, std::string_view what)
 {
     return Error(std::string(what) + ": " + av_error_text(code));

@@ -1,10 +1,12 @@
-// Our one error type, and the single place where FFmpeg's negative error
-// codes become readable text.
+// Our one error type, and the single place where error codes become
+// readable text: FFmpeg's negative codes and system errors alike, the latter
+// carried as FFmpeg carries them, AVERROR(errno).
 #pragma once
 
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace mp {
 
@@ -21,8 +23,14 @@ public:
     Interrupted() : Error("interrupted; no output was written") {}
 };
 
-// Plain-words text for an FFmpeg error code (AVERROR(...)).
+// Plain-words text for an FFmpeg error code (AVERROR(...)), which includes
+// a system error `e` given as AVERROR(e).
 std::string av_error_text(int code);
+
+// A system error (errno, or a std::error_code from std::filesystem) as an
+// FFmpeg error code, for the functions here.
+int av_code_of_errno(int err);
+int av_code_of(const std::error_code& ec);
 
 // Builds "<what>: <text of code>".
 Error av_error(int code, std::string_view what);

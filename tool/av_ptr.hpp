@@ -10,56 +10,42 @@ extern "C" {
 }
 
 #include <memory>
+#include <type_traits>
 
 namespace mp {
 
-struct InputFormatDeleter {
-    void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
-};
-
-// Closes the output file (if libavformat opened it) and frees the muxer
-// context. On the success path the caller closes the file itself first to
-// check for errors. A custom I/O context belongs to its creator.
-struct OutputFormatDeleter {
-    void operator()(AVFormatContext* ctx) const
+// A deleter that hands the object to `Free`, which takes either the pointer
+// or, as most FFmpeg free functions do, its address.
+template <auto Free>
+struct FreeWith {
+    template <typename T>
+    void operator()(T* object) const
     {
-        if (ctx->pb && !(ctx->oformat->flags & AVFMT_NOFILE) && !(ctx->flags & AVFMT_FLAG_CUSTOM_IO))
-            avio_closep(&ctx->pb);
-        avformat_free_context(ctx);
+        if constexpr (std::is_invocable_v<decltype(Free), T**>)
+            Free(&object);
+        else
+            Free(object);
     }
 };
 
-// An I/O context made with avio_alloc_context, and its buffer.
-struct CustomIoDeleter {
-    void operator()(AVIOContext* io) const
-    {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
-    }
-};
+// An I/O context made with avio_alloc_context owns its buffer only in name.
+inline void free_custom_io(AVIOContext** io)
+{
+    av_freep(&(*io)->buffer);
+    avio_context_free(io);
+}
 
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
+template <typename T, auto Free>
+using AvPtr = std::unique_ptr<T, FreeWith<Free>>;
 
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-
-struct BsfDeleter {
-    void operator()(AVBSFContext* b) const { av_bsf_free(&b); }
-};
-
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-
-using InputFormatPtr = std::unique_ptr<AVFormatContext, InputFormatDeleter>;
-using OutputFormatPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using CustomIoPtr = std::unique_ptr<AVIOContext, CustomIoDeleter>;
-using BsfPtr = std::unique_ptr<AVBSFContext, BsfDeleter>;
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using InputFormatPtr = AvPtr<AVFormatContext, avformat_close_input>;
+// The AVI muxer's context; its I/O context is always our own and is freed
+// by its owner.
+using OutputFormatPtr = AvPtr<AVFormatContext, avformat_free_context>;
+using PacketPtr = AvPtr<AVPacket, av_packet_free>;
+using FramePtr = AvPtr<AVFrame, av_frame_free>;
+using CustomIoPtr = AvPtr<AVIOContext, free_custom_io>;
+using BsfPtr = AvPtr<AVBSFContext, av_bsf_free>;
+using CodecContextPtr = AvPtr<AVCodecContext, avcodec_free_context>;
 
 }  // namespace mp

@@ -6,6 +6,19 @@
 
 namespace mp {
 
+uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag)
+{
+    if (codec == AV_CODEC_ID_NONE)
+        return 0;
+    // The AVI muxer knows no FourCC for HEVC and would write 0.
+    if (codec == AV_CODEC_ID_HEVC)
+        return MKTAG('H', 'E', 'V', 'C');
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    if (source_tag != 0 && av_codec_get_id(tables, source_tag) == codec)
+        return source_tag;
+    return av_codec_get_tag(tables, codec);
+}
+
 MuxerOutput::MuxerOutput(std::FILE* file, int source_fd) : writer_(file, source_fd)
 {
     constexpr int kBufferSize = 1 << 16;
@@ -19,6 +32,8 @@ MuxerOutput::MuxerOutput(std::FILE* file, int source_fd) : writer_(file, source_
         throw std::bad_alloc();
     }
     io_.reset(io);
+    // Unbuffered (AVIO calls this "direct"): every write reaches us as the
+    // muxer made it, so a frame's data arrives as one block.
     io_->direct = 1;
     io_->seekable = AVIO_SEEKABLE_NORMAL;
 }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "av_ptr.hpp"
-#include "frame_copy.hpp"
-#include "timecodes.hpp"
+#include "range_writer.hpp"
+#include "frame_rate.hpp"
 
 #include <cstdio>
 #include <filesystem>
@@ -15,8 +15,8 @@
 namespace mp {
 
 // The muxer's output: an AVIO context over a RangeWriter on the temporary
-// file we created (never reopened by name). In AVIO's direct mode each
-// frame's data arrives here as one block, which is then written as the
+// file we created (never reopened by name). Unbuffered, the AVIO context
+// passes each frame's data on as one block, which is then written as the
 // frame's pieces: literal bytes from memory, the rest copied from the source.
 class MuxerOutput {
 public:
@@ -44,6 +44,11 @@ private:
     const std::vector<Piece>* pieces_ = nullptr;
 };
 
+// The AVI FourCC for a track: HEVC gets "HEVC"; a track stored in VfW mode
+// keeps its own FourCC when AVI knows it for that codec; otherwise the usual
+// FourCC for the codec. 0 when AVI has no FourCC for the codec.
+uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag);
+
 class AviWriter {
 public:
     // Writes the header for one video stream with `par`, `fourcc` and the
@@ -51,14 +56,13 @@ public:
     AviWriter(std::FILE* file, int source_fd, const std::filesystem::path& shown_name, const AVCodecParameters* par,
               uint32_t fourcc, Rational rate);
 
-    RangeWriter& writer() { return output_.writer(); }
-
     // What the packet's memory holds when it comes with pieces.
     enum class Memory { Complete, LiteralPiecesOnly };
 
     // Writes `pkt` as frame number `index` and leaves it blank. `pieces`,
     // when given, lays out its data for copying from the source.
-    void write(AVPacket* pkt, int64_t index, const std::vector<Piece>* pieces, Memory memory = Memory::Complete);
+    void write(AVPacket* pkt, int64_t index, const std::vector<Piece>* pieces = nullptr,
+               Memory memory = Memory::Complete);
 
     void finish();
 

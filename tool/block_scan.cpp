@@ -1,7 +1,7 @@
 #include "block_scan.hpp"
 
 #include "ebml.hpp"
-#include "frame_copy.hpp"
+#include "matroska.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -9,53 +9,23 @@
 namespace mp {
 namespace {
 
-// Element IDs the scanner knows. Anything else where these are expected is
-// taken as damage rather than stepped over, so that a cluster whose ID was
-// destroyed is never skipped silently.
-namespace id {
-// Children of the segment.
-constexpr uint32_t kSeekHead = 0x114D9B74;
-constexpr uint32_t kInfo = 0x1549A966;
-constexpr uint32_t kTracks = 0x1654AE6B;
-constexpr uint32_t kChapters = 0x1043A770;
-constexpr uint32_t kCues = 0x1C53BB6B;
-constexpr uint32_t kAttachments = 0x1941A469;
-constexpr uint32_t kTags = 0x1254C367;
-constexpr uint32_t kCluster = 0x1F43B675;
-// Anywhere.
-constexpr uint32_t kVoid = 0xEC;
-constexpr uint32_t kCrc32 = 0xBF;
-// Children of a cluster.
-constexpr uint32_t kTimestamp = 0xE7;
-constexpr uint32_t kSilentTracks = 0x5854;
-constexpr uint32_t kPosition = 0xA7;
-constexpr uint32_t kPrevSize = 0xAB;
-constexpr uint32_t kSimpleBlock = 0xA3;
-constexpr uint32_t kBlockGroup = 0xA0;
-// Children of a block group.
-constexpr uint32_t kBlock = 0xA1;
-constexpr uint32_t kBlockAdditions = 0x75A1;
-constexpr uint32_t kBlockDuration = 0x9B;
-constexpr uint32_t kReferencePriority = 0xFA;
-constexpr uint32_t kReferenceBlock = 0xFB;
-constexpr uint32_t kCodecState = 0xA4;
-constexpr uint32_t kDiscardPadding = 0x75A2;
-constexpr uint32_t kSlices = 0x8E;
-}  // namespace id
+// Only the element IDs the scanner knows are stepped over. Anything else
+// where these are expected is taken as damage, so that a cluster whose ID
+// was destroyed is never skipped silently.
 
 bool is_segment_child(uint32_t e)
 {
     switch (e) {
-    case id::kSeekHead:
-    case id::kInfo:
-    case id::kTracks:
-    case id::kChapters:
-    case id::kCues:
-    case id::kAttachments:
-    case id::kTags:
-    case id::kCluster:
-    case id::kVoid:
-    case id::kCrc32:
+    case mkv::kSeekHead:
+    case mkv::kInfo:
+    case mkv::kTracks:
+    case mkv::kChapters:
+    case mkv::kCues:
+    case mkv::kAttachments:
+    case mkv::kTags:
+    case mkv::kCluster:
+    case mkv::kVoid:
+    case mkv::kCrc32:
         return true;
     default:
         return false;
@@ -65,54 +35,19 @@ bool is_segment_child(uint32_t e)
 // Cluster children other than blocks and the timestamp, skipped unread.
 bool is_skipped_cluster_child(uint32_t e)
 {
-    return e == id::kSilentTracks || e == id::kPosition || e == id::kPrevSize || e == id::kVoid || e == id::kCrc32;
+    return e == mkv::kSilentTracks || e == mkv::kPosition || e == mkv::kPrevSize || e == mkv::kVoid || e == mkv::kCrc32;
 }
 
 bool is_skipped_group_child(uint32_t e)
 {
-    return e == id::kBlockAdditions || e == id::kReferencePriority || e == id::kCodecState ||
-           e == id::kDiscardPadding || e == id::kSlices || e == id::kVoid || e == id::kCrc32;
+    return e == mkv::kBlockAdditions || e == mkv::kReferencePriority || e == mkv::kCodecState ||
+           e == mkv::kDiscardPadding || e == mkv::kSlices || e == mkv::kVoid || e == mkv::kCrc32;
 }
 
-// The longest element header: a 4-byte ID and an 8-byte size.
-constexpr size_t kMaxHeader = 12;
 // A block header: track number (up to 8 bytes), timestamp, flags.
 constexpr size_t kMaxBlockHeader = 11;
 
 }  // namespace
-
-SourceReader::SourceReader(int fd, uint64_t file_size) : fd_(fd), file_size_(file_size)
-{
-    for (Window& w : windows_)
-        w.bytes.resize(kMaxRead);
-}
-
-const uint8_t* SourceReader::at(uint64_t offset, size_t size)
-{
-    if (size > kMaxRead || offset > file_size_ || size > file_size_ - offset)
-        return nullptr;
-    for (int i = 0; i < 2; ++i) {
-        Window& w = windows_[i];
-        if (offset >= w.start && offset - w.start + size <= w.size) {
-            last_used_ = i;
-            return w.bytes.data() + (offset - w.start);
-        }
-    }
-    // Replace the window used less recently. Read a little ahead, since the
-    // next element header usually follows closely; not more, so that the
-    // bytes of large frames stay unread.
-    constexpr size_t kReadAhead = 1024;
-    last_used_ = 1 - last_used_;
-    Window& w = windows_[last_used_];
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(std::max(size, kReadAhead), file_size_ - offset));
-    w.size = 0;
-    if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ||
-        !read_exact_at(fd_, w.bytes.data(), want, static_cast<int64_t>(offset)))
-        return nullptr;
-    w.start = offset;
-    w.size = want;
-    return w.bytes.data();
-}
 
 BlockScanner::BlockScanner(SourceReader& reader, uint64_t segment_start, std::optional<uint64_t> segment_end,
                            uint64_t track_number, std::vector<uint64_t> known_tracks)
@@ -120,35 +55,24 @@ BlockScanner::BlockScanner(SourceReader& reader, uint64_t segment_start, std::op
       known_tracks_(std::move(known_tracks))
 {
     // A file shorter than its segment was cut off; one longer than it holds
-    // something after the segment that only the full demuxer can judge.
+    // something after the segment that only the demuxer way can judge.
     if (end_ != reader.file_size())
         irregular_ = true;
 }
 
 bool BlockScanner::element_at(uint64_t offset, uint64_t limit, Element& e)
 {
-    const size_t avail = static_cast<size_t>(std::min<uint64_t>(kMaxHeader, limit - offset));
-    const uint8_t* p = reader_.at(offset, avail);
-    if (!p)
+    ebml::ElementHeader h;
+    if (!ebml::read_element_header(reader_, offset, limit, h) || h.size == ebml::kUnknownSize ||
+        h.size > limit - h.data)
         return false;
-    ebml::Span s{p, p + avail};
-    uint64_t size = 0;
-    if (!ebml::read_id(s, e.id) || !ebml::read_size(s, size) || size == ebml::kUnknownSize)
-        return false;
-    e.data = offset + static_cast<uint64_t>(s.p - p);
-    if (size > limit - e.data)
-        return false;
-    e.end = e.data + size;
+    e = Element{h.id, h.data, h.data + h.size};
     return true;
 }
 
 bool BlockScanner::uint_at(const Element& e, uint64_t& value)
 {
-    const uint64_t size = e.end - e.data;
-    if (size > 8)
-        return false;
-    const uint8_t* p = reader_.at(e.data, static_cast<size_t>(size));
-    return p && ebml::read_uint({p, p + size}, value);
+    return ebml::read_uint_at(reader_, e.data, e.end - e.data, value);
 }
 
 BlockScanner::Parsed BlockScanner::block_at(const Element& e, BlockInfo& block)
@@ -195,7 +119,7 @@ BlockScanner::Parsed BlockScanner::block_group(const Element& group, BlockInfo& 
         if (!element_at(at, group.end, e))
             return Parsed::Bad;
         at = e.end;
-        if (e.id == id::kBlock) {
+        if (e.id == mkv::kBlock) {
             if (parsed)
                 return Parsed::Bad;
             // Parsed here, while its header is still in the read window; the
@@ -203,13 +127,13 @@ BlockScanner::Parsed BlockScanner::block_group(const Element& group, BlockInfo& 
             parsed = block_at(e, block);
             if (*parsed == Parsed::Bad)
                 return Parsed::Bad;
-        } else if (e.id == id::kBlockDuration) {
+        } else if (e.id == mkv::kBlockDuration) {
             uint64_t value = 0;
             if (!uint_at(e, value))
                 return Parsed::Bad;
             if (value > 0)
                 duration = value;
-        } else if (e.id == id::kReferenceBlock) {
+        } else if (e.id == mkv::kReferenceBlock) {
             referenced = true;
         } else if (!is_skipped_group_child(e.id)) {
             return Parsed::Bad;
@@ -239,16 +163,16 @@ BlockScanner::Step BlockScanner::next(BlockInfo& block)
                 break;
             cluster_pos_ = e.end;
             Parsed parsed = Parsed::Other;
-            if (e.id == id::kTimestamp) {
+            if (e.id == mkv::kTimestamp) {
                 uint64_t value = 0;
                 if (!uint_at(e, value) || value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / 2))
                     break;
                 cluster_ticks_ = value;
                 continue;
             }
-            if (e.id == id::kSimpleBlock)
+            if (e.id == mkv::kSimpleBlock)
                 parsed = block_at(e, block);
-            else if (e.id == id::kBlockGroup)
+            else if (e.id == mkv::kBlockGroup)
                 parsed = block_group(e, block);
             else if (!is_skipped_cluster_child(e.id))
                 break;
@@ -263,7 +187,7 @@ BlockScanner::Step BlockScanner::next(BlockInfo& block)
         Element e;
         if (!element_at(pos_, end_, e) || !is_segment_child(e.id))
             break;
-        if (e.id == id::kCluster) {
+        if (e.id == mkv::kCluster) {
             in_cluster_ = true;
             cluster_pos_ = e.data;
             cluster_end_ = e.end;

@@ -1,14 +1,16 @@
 // Finding a track's frames in a Matroska file without reading them.
 //
-// The direct copy needs only where each frame lies in the source, its
+// The direct way needs only where each frame lies in the source, its
 // timestamp and whether it is a key frame; the frame bytes themselves are
 // copied by the kernel. The scanner reads just the element headers and
 // steps over everything else. It accepts only the plain structure that
 // well-formed files have (known sizes, known element IDs, unlaced blocks of
 // a timestamped cluster) and reports anything else as irregular, so the
-// caller can leave such files to the full demuxer, which knows how to
+// caller can leave such files to the demuxer way, which knows how to
 // recover from damage.
 #pragma once
+
+#include "source_reader.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,33 +18,6 @@
 #include <vector>
 
 namespace mp {
-
-// Reads small pieces of a file at given offsets, through two windows that
-// keep neighbouring element headers in one system call: a block group's
-// children lie both before and after its frame's bytes, and the frame's
-// start is read again for its NAL units.
-class SourceReader {
-public:
-    SourceReader(int fd, uint64_t file_size);
-
-    // `size` bytes at `offset`, valid until the next call; nullptr when the
-    // file ends before them or cannot be read. `size` is at most kMaxRead.
-    const uint8_t* at(uint64_t offset, size_t size);
-    uint64_t file_size() const { return file_size_; }
-
-    static constexpr size_t kMaxRead = 16 * 1024;
-
-private:
-    struct Window {
-        std::vector<uint8_t> bytes;
-        uint64_t start = 0;
-        size_t size = 0;
-    };
-    int fd_;
-    uint64_t file_size_;
-    Window windows_[2];
-    int last_used_ = 0;
-};
 
 // One frame of the wanted track.
 struct BlockInfo {

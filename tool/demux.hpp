@@ -1,19 +1,23 @@
-// The demux job: Matroska/WebM video track -> AVI file + timecode v2 file.
+// mp.exe's job: the video track of a Matroska/WebM file -> an AVI file and
+// a timecode v2 file. The way a run takes (run.cpp, after main.cpp and cli):
+//  1. output_files refuses outputs that name the source or each other.
+//  2. source opens the file once (source_file) and checks it with
+//     libavformat's demuxer and our header reader (matroska_header, ebml).
+//  3. direct_way, for a well-formed file: block_scan finds the frames,
+//     stand_ins converts H.264/HEVC (stream_conversion) without reading NAL
+//     bodies, range_writer has the kernel copy them into avi_writer's AVI.
+//  4. demuxer_way otherwise: the demuxer reads every frame, written as is.
+//  5. damage judges the rest; pending_outputs finishes and commits both.
 #pragma once
 
-#include "frame_copy.hpp"
-#include "timecodes.hpp"
+#include "frame_rate.hpp"
+#include "range_writer.hpp"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
-
-extern "C" {
-#include <libavcodec/codec_id.h>
-}
 
 namespace mp {
 
@@ -24,8 +28,8 @@ struct DemuxJob {
     std::filesystem::path avi;
     std::filesystem::path timecodes;
     // Whether a well-formed source may take the direct way (frames located
-    // by our own scan and copied by the kernel); off, the demuxer reads every
-    // frame. Both give the same files.
+    // by our own scan and copied by the kernel); off, the demuxer way reads
+    // every frame. Both give the same files.
     bool allow_direct = true;
     // On the direct way, frames and NAL bodies up to this many bytes are
     // read and written from memory, larger ones copied from the source.
@@ -47,11 +51,6 @@ struct DemuxResult {
 // off or damaged part-way, the frames read before that are written and the
 // result's `damage` says what happened.
 DemuxResult run_demux(const DemuxJob& job, Progress& progress);
-
-// The AVI FourCC for a track: HEVC gets "HEVC"; a track stored in VfW mode
-// keeps its own FourCC when AVI knows it for that codec; otherwise the usual
-// FourCC for the codec. 0 when AVI has no FourCC for the codec.
-uint32_t choose_fourcc(AVCodecID codec, uint32_t source_tag);
 
 // The summary line printed at the end of a successful run.
 std::string summary_line(const DemuxJob& job, const DemuxResult& result);

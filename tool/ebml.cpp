@@ -1,5 +1,7 @@
 #include "ebml.hpp"
 
+#include <algorithm>
+
 namespace mp::ebml {
 
 bool read_id(Span& s, uint32_t& id)
@@ -47,6 +49,29 @@ bool read_uint(Span s, uint64_t& value)
     while (!s.empty())
         value = (value << 8) | *s.p++;
     return true;
+}
+
+bool read_element_header(SourceReader& reader, uint64_t offset, uint64_t limit, ElementHeader& e)
+{
+    if (offset >= limit)
+        return false;
+    const auto avail = static_cast<size_t>(std::min<uint64_t>(kMaxHeaderSize, limit - offset));
+    const uint8_t* p = reader.at(offset, avail);
+    if (!p)
+        return false;
+    Span s{p, p + avail};
+    if (!read_id(s, e.id) || !read_size(s, e.size))
+        return false;
+    e.data = offset + static_cast<uint64_t>(s.p - p);
+    return true;
+}
+
+bool read_uint_at(SourceReader& reader, uint64_t data, uint64_t size, uint64_t& value)
+{
+    if (size > 8)
+        return false;
+    const uint8_t* p = reader.at(data, static_cast<size_t>(size));
+    return p && read_uint({p, p + size}, value);
 }
 
 }  // namespace mp::ebml

@@ -1,6 +1,9 @@
 // The EBML encoding Matroska is built from: element IDs and sizes as
-// variable-length integers, read from bytes held in memory.
+// variable-length integers. The one set of readers for the header reader
+// and the block scanner, over bytes in memory or a SourceReader.
 #pragma once
+
+#include "source_reader.hpp"
 
 #include <cstdint>
 
@@ -8,6 +11,9 @@ namespace mp::ebml {
 
 // A size field of all ones: the element runs to the end of its parent.
 constexpr uint64_t kUnknownSize = ~uint64_t{0};
+
+// The longest element header: a 4-byte ID and an 8-byte size.
+constexpr size_t kMaxHeaderSize = 12;
 
 // A cursor over bytes held in memory.
 struct Span {
@@ -26,5 +32,35 @@ bool read_size(Span& s, uint64_t& size);
 
 // An unsigned integer element's value (0..8 bytes, big-endian).
 bool read_uint(Span s, uint64_t& value);
+
+// An element's header as found in the source.
+struct ElementHeader {
+    uint32_t id = 0;
+    uint64_t size = 0;  // kUnknownSize when not given
+    uint64_t data = 0;  // offset of the element's data
+};
+
+// Reads the header of the element at `offset`, which must end before
+// `limit`; the size is not checked against anything.
+bool read_element_header(SourceReader& reader, uint64_t offset, uint64_t limit, ElementHeader& e);
+
+// The value of an unsigned integer element whose data lies at `data`.
+bool read_uint_at(SourceReader& reader, uint64_t data, uint64_t size, uint64_t& value);
+
+// Calls fn(id, payload) for each child element inside `s`; false when the
+// children do not fit their parent (the calls made so far stand).
+template <typename Fn>
+bool for_each_child(Span s, Fn&& fn)
+{
+    while (!s.empty()) {
+        uint32_t id = 0;
+        uint64_t size = 0;
+        if (!read_id(s, id) || !read_size(s, size) || size == kUnknownSize || size > s.left())
+            return false;
+        fn(id, Span{s.p, s.p + size});
+        s.p += size;
+    }
+    return true;
+}
 
 }  // namespace mp::ebml

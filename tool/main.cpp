@@ -3,7 +3,7 @@
 #include "av_error.hpp"
 #include "cli.hpp"
 #include "demux.hpp"
-#include "output_files.hpp"
+#include "interrupt.hpp"
 #include "progress.hpp"
 #include "run_log.hpp"
 #include "run_reporter.hpp"

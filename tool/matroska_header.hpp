@@ -1,11 +1,13 @@
 // A small reader for the Matroska header elements libavformat does not pass
 // on exactly: the track's default frame duration in nanoseconds (libavformat
-// rounds it to the file's timestamp scale) and the codec ID that tells a
-// track stored in VfW compatibility mode from a native one.
+// rounds it to the file's timestamp scale), the codec ID that tells a track
+// stored in VfW compatibility mode from a native one, and what the direct
+// way needs to find the frames itself.
 #pragma once
 
+#include "source_reader.hpp"
+
 #include <cstdint>
-#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +16,7 @@ namespace mp {
 
 struct MatroskaTrack {
     uint64_t number = 0;
-    uint64_t type = 0;  // 1 video, 2 audio, ...
+    uint64_t type = 0;  // mkv::kVideoTrack, ...
     std::string codec_id;
     std::optional<uint64_t> default_duration_ns;
     // Set when the track's frames are compressed or encrypted in the file
@@ -43,10 +45,11 @@ struct MatroskaHeader {
 int64_t default_duration_or_none(const MatroskaTrack* track);
 
 // Reads the EBML header and the segment's Info and Tracks elements from the
-// start of `in`. Reads only the header elements (never cluster contents) and
-// at most a few MB of them, so it is cheap and bounded for any input.
-// Returns nullopt when the data is not a readable Matroska header or no
-// Tracks element is found before the first cluster that cannot be skipped.
-std::optional<MatroskaHeader> read_matroska_header(std::istream& in);
+// start of the source. Reads only the header elements (never cluster
+// contents) and at most a few MB of them, so it is cheap and bounded for any
+// input. Returns nullopt when the data is not a readable Matroska header or
+// no Tracks element is found before the first cluster that cannot be
+// skipped.
+std::optional<MatroskaHeader> read_matroska_header(SourceReader& source);
 
 }  // namespace mp

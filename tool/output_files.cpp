@@ -1,10 +1,9 @@
 #include "output_files.hpp"
 
 #include "av_error.hpp"
+#include "interrupt.hpp"
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <random>
 #include <system_error>
@@ -13,21 +12,6 @@ namespace mp {
 namespace fs = std::filesystem;
 
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-
-extern "C" void on_stop_signal(int)
-{
-    g_stop = 1;
-}
-
-std::string system_text(int err)
-{
-    std::string text = std::generic_category().message(err);
-    if (!text.empty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
-}
 
 // The same file: by resolved path, or (when both exist) by device and inode.
 bool same_file(const fs::path& a, const fs::path& b)
@@ -49,34 +33,6 @@ bool same_file(const fs::path& a, const fs::path& b)
 
 }  // namespace
 
-void install_interrupt_handlers()
-{
-#if defined(_WIN32)
-    std::signal(SIGINT, on_stop_signal);
-    std::signal(SIGTERM, on_stop_signal);
-#else
-    // No SA_RESTART: a read blocked on a slow source returns EINTR, and
-    // FFmpeg then asks interrupt_callback whether to go on.
-    struct sigaction action {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-#endif
-}
-
-bool interrupted()
-{
-    return g_stop != 0;
-}
-
-int interrupt_callback(void*)
-{
-    return g_stop != 0;
-}
-
 void check_output_paths(const fs::path& source, const fs::path& avi, const fs::path& timecodes)
 {
     for (const fs::path* out : {&avi, &timecodes}) {
@@ -91,7 +47,7 @@ void check_output_paths(const fs::path& source, const fs::path& avi, const fs::p
         std::error_code ec;
         const fs::path absolute = fs::absolute(*out, ec);
         if (ec)
-            throw Error("cannot resolve output name " + quote_name(out->string()) + ": " + system_text(ec.value()));
+            throw av_error(av_code_of(ec), "cannot resolve output name " + quote_name(out->string()));
         if (fs::is_directory(absolute, ec))
             throw Error("output " + quote_name(out->string()) + " is a folder, not a file name");
         const fs::path folder = absolute.parent_path();
@@ -119,8 +75,7 @@ TempOutput::TempOutput(fs::path target) : target_(fs::absolute(std::move(target)
             return;
         }
         if (errno != EEXIST)
-            throw Error("cannot create a temporary file beside " + quote_name(target_.string()) + ": " +
-                        system_text(errno));
+            throw av_error(av_code_of_errno(errno), "cannot create a temporary file beside " + quote_name(target_.string()));
     }
     throw Error("cannot create a temporary file beside " + quote_name(target_.string()));
 }
@@ -154,16 +109,14 @@ void TempOutput::commit()
     const bool target_existed = fs::exists(fs::symlink_status(target_, ec));
     fs::rename(temp_, target_, ec);
     if (ec)
-        throw Error("cannot move the finished output into place as " + quote_name(target_.string()) + ": " +
-                    system_text(ec.value()));
+        throw av_error(av_code_of(ec), "cannot move the finished output into place as " + quote_name(target_.string()));
     committed_ = true;
     replaced_ = target_existed;
 }
 
 void commit_outputs(TempOutput& first, TempOutput& second)
 {
-    if (interrupted())
-        throw Interrupted();
+    stop_if_interrupted();
     first.commit();
     second.commit();
 }

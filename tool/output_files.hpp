@@ -1,19 +1,11 @@
-// Output safety: path checks before anything is written, temporary files
-// beside the targets that are renamed into place only when complete, and
-// SIGINT/SIGTERM turning into an orderly stop that removes the temporaries.
+// Output safety: path checks before anything is written, and temporary
+// files beside the targets that are renamed into place only when complete.
 #pragma once
 
 #include <cstdio>
 #include <filesystem>
 
 namespace mp {
-
-// Installs SIGINT/SIGTERM handlers that only set a flag; the work loop and
-// FFmpeg's I/O (through interrupt_callback) check it and stop.
-void install_interrupt_handlers();
-bool interrupted();
-// For AVIOInterruptCB: nonzero makes FFmpeg abort blocking I/O.
-int interrupt_callback(void* unused);
 
 // Refuses, by throwing Error, outputs that would overwrite the source (same
 // path or same file by device and inode, e.g. a hard link) or that name the

@@ -1,12 +1,8 @@
 #include "timecodes.hpp"
 
 #include <algorithm>
-#include <cmath>
-#include <numeric>
 
 namespace mp {
-
-constexpr int64_t kMaxRateDenominator = 1001;
 
 std::string format_ms(int64_t ns)
 {
@@ -27,56 +23,6 @@ std::string format_ms(int64_t ns)
         text += "." + decimals;
     }
     return text;
-}
-
-std::optional<Rational> reduce_rate(Rational rate)
-{
-    if (rate.num <= 0 || rate.den <= 0)
-        return std::nullopt;
-    const long double exact = static_cast<long double>(rate.num) / static_cast<long double>(rate.den);
-    if (!(exact <= static_cast<long double>(INT32_MAX)))
-        return std::nullopt;
-
-    // Already small: keep it exactly.
-    const int64_t g = std::gcd(rate.num, rate.den);
-    if (rate.den / g <= kMaxRateDenominator)
-        return Rational{rate.num / g, rate.den / g};
-
-    // Rates rounded through a nanosecond frame duration (1e9/41708333) come
-    // back to a whole rate or to an NTSC rate n/1001. Checked explicitly,
-    // since some other fraction (7001/292) can be just as close.
-    for (const int64_t den : {int64_t{1}, kMaxRateDenominator}) {
-        const long double num = std::round(exact * static_cast<long double>(den));
-        if (num >= 1 && std::fabs(num / static_cast<long double>(den) - exact) <= exact * 1e-6L)
-            return Rational{static_cast<int64_t>(num), den};
-    }
-
-    // An irregular average: the closest continued-fraction convergent
-    // with a denominator up to 1001.
-    int64_t p_prev = 1, q_prev = 0;
-    int64_t p = rate.num / rate.den, q = 1;
-    int64_t n = rate.num % rate.den, d = rate.den;  // remaining fraction n/d
-    std::optional<Rational> best;
-    while (q <= kMaxRateDenominator) {
-        if (p > 0)
-            best = Rational{p, q};
-        if (n == 0)
-            break;
-        const int64_t a = d / n;
-        const int64_t rem = d % n;
-        d = n;
-        n = rem;
-        if (a > (INT32_MAX - p_prev) / std::max<int64_t>(p, 1))
-            break;
-        const int64_t p_next = a * p + p_prev;
-        const int64_t q_next = a * q + q_prev;
-        p_prev = p;
-        q_prev = q;
-        p = p_next;
-        q = q_next;
-    }
-    // Nothing for rates below 1/1001 fps.
-    return best;
 }
 
 void TimecodeList::add(const FrameTime& frame)

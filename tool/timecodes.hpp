@@ -1,5 +1,5 @@
-// Pure logic for timestamps: millisecond formatting, the timecode v2 file,
-// and picking a small nominal frame rate.
+// Pure logic for timestamps: a frame's time from its block, millisecond
+// formatting and the timecode v2 file.
 #pragma once
 
 #include <cstdint>
@@ -10,24 +10,9 @@
 
 namespace mp {
 
-struct Rational {
-    int64_t num = 0;
-    int64_t den = 1;
-    friend bool operator==(const Rational&, const Rational&) = default;
-};
-
 // Nanoseconds as milliseconds: an integer, or up to 6 decimals without
 // trailing zeros ("1000", "1140.5", "2194.3367", "-0.5").
 std::string format_ms(int64_t ns);
-
-// A small rational for `rate` (frames per second) in the AVI header: the
-// rate itself when its reduced denominator is at most 1001; else a whole
-// rate or n/1001 when within one part in a million (1e9/41708333 becomes
-// 24000/1001, 1e9/40000000 becomes 25/1); else, for an irregular average,
-// the closest continued-fraction convergent with a denominator up to 1001.
-// Returns nullopt for a rate that is zero, negative, above INT32_MAX or
-// below 1/1001.
-std::optional<Rational> reduce_rate(Rational rate);
 
 // One frame's block timestamp and duration, both in nanoseconds; duration is
 // nullopt when the file gives none.

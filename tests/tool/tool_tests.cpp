@@ -565,6 +565,37 @@ TEST(MpDamage, CorruptionAnywhereGivesConsistentOutputsOrAnError)
     EXPECT_GT(errors, 0);
 }
 
+// A source that is not a regular file is read once, front to back, by the
+// demuxer way alone; it gives the files the direct way gives for the file.
+// (A track without a default duration: the header reader, which only reads
+// regular files, adds nothing to such a track.)
+TEST(MpPipedSource, GivesTheSameFilesAsTheRegularFile)
+{
+    const fs::path source = fixture("no_default_duration.mkv");
+    TempDir dir;
+    const fs::path fifo = dir / "piped.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string data = read_file(source);
+    std::thread feeder([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        for (size_t at = 0; fd >= 0 && at < data.size();) {
+            const ssize_t n = write(fd, data.data() + at, data.size() - at);
+            if (n <= 0)
+                break;
+            at += static_cast<size_t>(n);
+        }
+        if (fd >= 0)
+            close(fd);
+    });
+    const RunResult piped = run(mp_exe(), {fifo.string(), (dir / "piped.avi").string(), (dir / "piped.txt").string()});
+    feeder.join();
+    const RunResult file = run(mp_exe(), {source.string(), (dir / "file.avi").string(), (dir / "file.txt").string()});
+    ASSERT_EQ(piped.exit_code, 0) << piped.err;
+    ASSERT_EQ(file.exit_code, 0) << file.err;
+    EXPECT_TRUE(read_file(dir / "piped.avi") == read_file(dir / "file.avi")) << "AVI files differ";
+    EXPECT_EQ(read_file(dir / "piped.txt"), read_file(dir / "file.txt"));
+}
+
 TEST(MpInterrupt, SigtermRemovesTemporariesAndKeepsOldOutputs)
 {
     TempDir dir;

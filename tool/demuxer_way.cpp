@@ -1,0 +1,94 @@
+#include "demuxer_way.hpp"
+
+#include "av_error.hpp"
+#include "interrupt.hpp"
+#include "stream_conversion.hpp"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
+#include <new>
+
+namespace mp {
+namespace {
+
+constexpr int kNsPerSecond = 1000000000;
+
+// The frame's block timestamp and duration in nanoseconds. With
+// AVFMT_FLAG_NOFILLIN the demuxer's own values arrive untouched: a native
+// track carries the block timestamp as PTS, a VfW-mode track as DTS.
+std::optional<FrameTime> frame_time(const AVPacket* pkt, AVRational time_base, const MatroskaTrack* track, bool vfw)
+{
+    int64_t ts = vfw ? pkt->dts : pkt->pts;
+    if (ts == AV_NOPTS_VALUE)
+        ts = vfw ? pkt->pts : pkt->dts;
+    if (ts == AV_NOPTS_VALUE)
+        return std::nullopt;
+    const AVRational ns_base{1, kNsPerSecond};
+    const int64_t duration = pkt->duration > 0 ? av_rescale_q(pkt->duration, time_base, ns_base) : 0;
+    return block_frame_time(av_rescale_q(ts, time_base, ns_base), duration, av_rescale_q(1, time_base, ns_base),
+                            default_duration_or_none(track));
+}
+
+}  // namespace
+
+std::optional<std::string> copy_through_demuxer(Source& source, AVBSFContext* conversion, AviWriter& avi,
+                                                TimecodeList& times, Progress& progress)
+{
+    AVFormatContext* input = source.input.get();
+    const std::string& name = source.name;
+    PacketPtr pkt(av_packet_alloc());
+    PacketPtr converted(av_packet_alloc());
+    if (!pkt || !converted)
+        throw std::bad_alloc();
+    const int64_t source_size = avio_size(input->pb);
+
+    while (true) {
+        stop_if_interrupted();
+        const int64_t position = avio_tell(input->pb);
+        const auto damaged_frame = [&] { return name + " has a damaged frame near byte " + std::to_string(position); };
+        const int rc = av_read_frame(input, pkt.get());
+        if (rc == AVERROR_EOF)
+            break;
+        if (rc == AVERROR_EXIT)
+            throw Interrupted();
+        if (rc < 0)
+            return name + " cannot be read past byte " + std::to_string(position) + " (" + av_error_text(rc) + ")";
+        if (pkt->stream_index != source.index) {
+            av_packet_unref(pkt.get());
+            continue;
+        }
+        const std::optional<FrameTime> time = frame_time(pkt.get(), source.stream->time_base, source.track, source.vfw);
+        if (!time) {
+            av_packet_unref(pkt.get());
+            return name + " has a frame without a timestamp near byte " + std::to_string(position);
+        }
+        const auto index = static_cast<int64_t>(times.size());
+        if (!conversion) {
+            avi.write(pkt.get(), index);
+        } else {
+            const Converted result = convert_frame(conversion, pkt.get(), converted.get());
+            if (result == Converted::Several)
+                throw Error("the stream conversion split a frame of " + name);
+            if (result == Converted::None)
+                return damaged_frame();
+            avi.write(converted.get(), index);
+            if (result == Converted::OneThenError) {
+                // Written already; count it so both outputs agree.
+                times.add(*time);
+                return damaged_frame();
+            }
+        }
+        times.add(*time);
+        progress.update(avio_tell(input->pb), source_size, static_cast<int64_t>(times.size()));
+    }
+
+    const std::optional<uint64_t> segment_end = source.header ? source.header->segment_end : std::nullopt;
+    if (segment_end && source_size > 0 && static_cast<uint64_t>(source_size) < *segment_end)
+        return name + " is cut off (" + std::to_string(source_size) + " of " + std::to_string(*segment_end) +
+               " bytes present)";
+    return std::nullopt;
+}
+
+}  // namespace mp

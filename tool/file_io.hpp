@@ -1,0 +1,46 @@
+// The file descriptor calls this tool makes, in one place for Windows and
+// POSIX: opening the source, asking what it is, and reading and writing at
+// given offsets without moving (or depending on) the descriptor's own
+// position where the system allows, so that one descriptor can serve
+// several readers. Errors are -errno unless said otherwise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+namespace mp {
+
+// Opens `path` for reading: a descriptor, or -1 with errno set.
+int open_for_reading(const std::filesystem::path& path);
+
+void close_file(int fd);
+
+// The descriptor of an open stdio file.
+int descriptor_of(std::FILE* file);
+
+struct FileStatus {
+    bool folder = false;
+    bool regular = false;
+    uint64_t size = 0;  // of a regular file
+};
+
+// What the open descriptor `fd` is; false with errno set when unknown.
+bool file_status(int fd, FileStatus& status);
+
+// One read of up to `size` bytes at the descriptor's own position: the
+// count read, 0 at the end, or -errno (-EINTR included, for the caller to
+// decide whether to go on).
+int64_t read_once(int fd, uint8_t* into, size_t size);
+
+// One read of up to `size` bytes at `offset`, likewise.
+int64_t read_once_at(int fd, uint8_t* into, size_t size, int64_t offset);
+
+// Reads exactly `size` bytes at `offset`; false on an error or early end.
+bool read_exact_at(int fd, uint8_t* into, size_t size, int64_t offset);
+
+// Writes all `size` bytes at `offset`: 0 or -errno.
+int write_all_at(int fd, const uint8_t* data, size_t size, int64_t offset);
+
+}  // namespace mp

@@ -1,0 +1,83 @@
+#include "demux.hpp"
+
+#include "av_error.hpp"
+#include "damage.hpp"
+#include "demuxer_way.hpp"
+#include "direct_way.hpp"
+#include "ffmpeg_log.hpp"
+#include "output_files.hpp"
+#include "pending_outputs.hpp"
+#include "progress.hpp"
+#include "source.hpp"
+#include "stream_conversion.hpp"
+
+#include <cstdio>
+#include <memory>
+
+namespace mp {
+namespace {
+
+// The outputs for one pass over the frames, for frames as the conversion
+// (if any) gives them.
+std::unique_ptr<PendingOutputs> outputs_for(const DemuxJob& job, const Source& source,
+                                            const AVBSFContext* conversion, int copies_from)
+{
+    const AVCodecParameters* par = conversion ? conversion->par_out : source.stream->codecpar;
+    return std::make_unique<PendingOutputs>(job.avi, job.timecodes, copies_from, par, source.fourcc, source.rate);
+}
+
+}  // namespace
+
+DemuxResult run_demux(const DemuxJob& job, Progress& progress)
+{
+    check_output_paths(job.source, job.avi, job.timecodes);
+    LogCapture log;
+    Source source(job.source, log);
+
+    std::unique_ptr<PendingOutputs> out;
+    std::optional<std::string> damage;
+    bool direct = false;
+    if (job.allow_direct && direct_way_fits(source)) {
+        const BsfPtr conversion = make_conversion(source.stream, source.name);
+        out = outputs_for(job, source, conversion.get(), source.file.fd());
+        direct = copy_direct(source, conversion.get(), job.copy_threshold, out->avi(), out->times(), progress);
+        if (!direct)
+            out.reset();  // removes what it wrote; the demuxer way starts afresh
+    }
+    if (!direct) {
+        const BsfPtr conversion = make_conversion(source.stream, source.name);
+        out = outputs_for(job, source, conversion.get(), -1);  // written from memory alone
+        damage = copy_through_demuxer(source, conversion.get(), out->avi(), out->times(), progress);
+    }
+
+    const auto frames = static_cast<int64_t>(out->times().size());
+    if (!damage)
+        damage = unreported_damage(source, log.errors(), frames);
+    if (frames == 0)
+        throw Error("no video frames could be read from " + source.name + (damage ? " (" + *damage + ")" : ""));
+    progress.clear();
+    out->commit();
+
+    DemuxResult result;
+    result.frames = frames;
+    result.nominal_rate = out->avi().written_rate();
+    const int64_t span = out->times().end_ns() - out->times().sorted().front();
+    result.average_rate = span > 0 ? static_cast<double>(frames) * 1e9 / static_cast<double>(span) : 0.0;
+    result.damage = damage;
+    result.copied_directly = direct;
+    result.replaced_avi = out->replaced_avi();
+    result.replaced_timecodes = out->replaced_timecodes();
+    return result;
+}
+
+std::string summary_line(const DemuxJob& job, const DemuxResult& r)
+{
+    const double nominal = static_cast<double>(r.nominal_rate.num) / static_cast<double>(r.nominal_rate.den);
+    char text[256];
+    std::snprintf(text, sizeof text, "%lld frames, nominal %lld/%lld fps (%.3f), average %.3f fps",
+                  static_cast<long long>(r.frames), static_cast<long long>(r.nominal_rate.num),
+                  static_cast<long long>(r.nominal_rate.den), nominal, r.average_rate);
+    return std::string("mp.exe: ") + text + ": " + job.avi.string() + ", " + job.timecodes.string();
+}
+
+}  // namespace mp

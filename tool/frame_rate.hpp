@@ -11,6 +11,10 @@ extern "C" {
 
 namespace mp {
 
+// The fastest rate an AVI file written by libavformat holds: its AVI muxer
+// gives faster video a coarser time base, in which frame numbers collide.
+constexpr int64_t kMaxAviFramesPerSecond = 1000;
+
 struct Rational {
     int64_t num = 0;
     int64_t den = 1;

@@ -98,4 +98,43 @@ inline std::string file(const std::vector<TrackEntry>& tracks, const std::string
            element(mkv::kSegment, info + element(mkv::kTracks, entries) + body);
 }
 
+// ---------------------------------------------------------------------------
+// Sample files that once made the two ways of mp.exe disagree.
+
+constexpr uint64_t k40Ms = 40000000;
+
+// A first track entry marked video but without a codec, which libavformat
+// skips, then the real VP8 track; blocks of both interleaved.
+inline std::string codecless_entry_first()
+{
+    return file({{1, mkv::kVideoTrack, std::nullopt, k40Ms}, {2, mkv::kVideoTrack, "V_VP8", k40Ms}},
+                clusters(2, 30, 40, 1));
+}
+
+// 30 frames of track 1 in clusters of ten; frame `at` sits in a block group
+// with `extra` after its block.
+inline std::string group_at(int at, const std::string& extra, std::optional<uint64_t> default_ns = k40Ms)
+{
+    std::string body;
+    for (int first = 0; first < 30; first += 10) {
+        std::string children;
+        for (int i = first; i < first + 10; ++i) {
+            const auto relative = static_cast<int16_t>((i - first) * 40);
+            const std::string frame = frame_bytes(1, i);
+            if (i == at)
+                children += element(mkv::kBlockGroup, element(mkv::kBlock, block(1, relative, 0, frame)) + extra);
+            else
+                children += element(mkv::kSimpleBlock, block(1, relative, 0x80, frame));
+        }
+        body += cluster(static_cast<uint64_t>(first * 40), children);
+    }
+    return file({{1, mkv::kVideoTrack, "V_VP8", default_ns}}, body);
+}
+
+// 30 VP8 frames 40 ms apart with the given default duration.
+inline std::string with_default_duration(uint64_t ns)
+{
+    return file({{1, mkv::kVideoTrack, "V_VP8", ns}}, clusters(1, 30, 40));
+}
+
 }  // namespace mptest::matroska_file

@@ -300,7 +300,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{"NegativeDenominator", {25, -1}, std::nullopt},
                       RateCase{"BelowOnePer1001", {1, 5000}, std::nullopt},
                       RateCase{"JustBelowOnePer1001", {1000, 1001007}, std::nullopt},
-                      RateCase{"AboveInt32", {INT64_MAX, 1}, std::nullopt}),
+                      RateCase{"AboveInt32", {INT64_MAX, 1}, std::nullopt},
+                      // Reduced, 34356592643/125: a small denominator, but a
+                      // numerator an AVI header cannot hold.
+                      RateCase{"SmallDenominatorNumeratorPast32Bits", {1099410964576, 4000}, Rational{274852741, 1}}),
     row_name<RateCase>);
 
 // An irregular average gets the closest fraction the AVI header takes:

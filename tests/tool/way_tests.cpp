@@ -99,40 +99,9 @@ TEST_P(MpWaysAgree, SameFilesExitStatusAndMessage)
     EXPECT_EQ(automatic.timecodes, demuxer.timecodes);
 }
 
-constexpr uint64_t k40Ms = 40000000;
-
-// A first track entry marked video but without a codec, which libavformat
-// skips, then the real VP8 track; blocks of both interleaved.
-std::string codecless_entry_first()
-{
-    return mf::file({{1, mkv::kVideoTrack, std::nullopt, k40Ms}, {2, mkv::kVideoTrack, "V_VP8", k40Ms}},
-                    mf::clusters(2, 30, 40, 1));
-}
-
-// 30 frames in clusters of ten; frame `at` sits in a block group with
-// `extra` after its block.
-std::string group_at(int at, const std::string& extra, std::optional<uint64_t> default_ns = k40Ms)
-{
-    std::string body;
-    for (int first = 0; first < 30; first += 10) {
-        std::string children;
-        for (int i = first; i < first + 10; ++i) {
-            const auto relative = static_cast<int16_t>((i - first) * 40);
-            const std::string frame = mf::frame_bytes(1, i);
-            if (i == at)
-                children += mf::element(mkv::kBlockGroup, mf::element(mkv::kBlock, mf::block(1, relative, 0, frame)) + extra);
-            else
-                children += mf::element(mkv::kSimpleBlock, mf::block(1, relative, 0x80, frame));
-        }
-        body += mf::cluster(static_cast<uint64_t>(first * 40), children);
-    }
-    return mf::file({{1, mkv::kVideoTrack, "V_VP8", default_ns}}, body);
-}
-
-std::string with_default_duration(uint64_t ns)
-{
-    return mf::file({{1, mkv::kVideoTrack, "V_VP8", ns}}, mf::clusters(1, 30, 40));
-}
+using mf::codecless_entry_first;
+using mf::group_at;
+using mf::with_default_duration;
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, MpWaysAgree,

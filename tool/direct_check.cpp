@@ -20,7 +20,7 @@ std::optional<std::string> difference(const AVPacket* pkt, const BlockInfo& bloc
     if (((pkt->flags & AV_PKT_FLAG_KEY) != 0) != block.key)
         return "is marked as a key frame differently";
     const std::optional<FrameTime> demuxed = packet_frame_time(pkt, source);
-    const std::optional<FrameTime> scanned = block_frame_time(block, source);
+    const std::optional<FrameTime> scanned = scanned_frame_time(block, source);
     if (!demuxed || !scanned || *demuxed != *scanned)
         return "is timed differently";
     return std::nullopt;

@@ -79,7 +79,7 @@ std::optional<std::string> direct_way_refusal(const Source& source)
 #endif
 }
 
-std::optional<FrameTime> block_frame_time(const BlockInfo& block, const Source& source)
+std::optional<FrameTime> scanned_frame_time(const BlockInfo& block, const Source& source)
 {
     constexpr uint64_t kLargest = static_cast<uint64_t>(INT64_MAX);
     const int64_t duration =
@@ -126,7 +126,7 @@ bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold
             return stop("its structure is irregular");
         if (block.size > INT_MAX)
             return stop("it has a frame larger than 2 GiB");
-        const std::optional<FrameTime> time = block_frame_time(block, source);
+        const std::optional<FrameTime> time = scanned_frame_time(block, source);
         if (!time)
             return stop("it has a frame whose timestamp or duration is over 36 years");
 

@@ -30,7 +30,7 @@ std::optional<std::string> direct_way_refusal(const Source& source);
 // A block's time as the demuxer would give it for its packet: the block's
 // timestamp and stored duration in ticks of the stream's time base (a
 // duration beyond 64 bits held at the largest, as the demuxer does).
-std::optional<FrameTime> block_frame_time(const BlockInfo& block, const Source& source);
+std::optional<FrameTime> scanned_frame_time(const BlockInfo& block, const Source& source);
 
 // Copies every frame of the source's video track into `avi` and its time
 // into `times`, through `conversion` when it is not null. Frames and NAL

@@ -29,11 +29,14 @@ class PrivateFolder {
 public:
     PrivateFolder()
     {
-        const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        std::string pattern = (base / "mp-fuzz-ways-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        path = pattern;
+        for (const fs::path& base : {fs::path("/dev/shm"), fs::temp_directory_path()}) {
+            std::string pattern = (base / "mp-fuzz-ways-XXXXXX").string();
+            if (mkdtemp(pattern.data())) {
+                path = pattern;
+                return;
+            }
+        }
+        std::abort();
     }
     ~PrivateFolder()
     {

@@ -78,6 +78,15 @@ void close_file(int fd)
 #endif
 }
 
+int remove_file(const std::filesystem::path& path)
+{
+#if defined(_WIN32)
+    return _wunlink(path.c_str()) == 0 ? 0 : errno;
+#else
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+#endif
+}
+
 int descriptor_of(std::FILE* file)
 {
 #if defined(_WIN32)

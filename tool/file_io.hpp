@@ -17,6 +17,9 @@ int open_for_reading(const std::filesystem::path& path);
 
 void close_file(int fd);
 
+// Removes the file at `path`, never a folder: 0 or an errno value.
+int remove_file(const std::filesystem::path& path);
+
 // The descriptor of an open stdio file.
 int descriptor_of(std::FILE* file);
 

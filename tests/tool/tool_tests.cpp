@@ -391,6 +391,7 @@ TEST_P(MpRefusedOutput, RefusesBeforeWriting)
     fs::create_directory(dir / "sub");
     fs::copy_file(fixture("vfw_ffv1.mkv"), dir / "src.mkv");
     fs::create_hard_link(dir / "src.mkv", dir / "link.mkv");
+    fs::create_symlink("loop", dir / "loop");
     write_file(dir / "keep.txt", "keep");
     const std::string original = read_file(dir / "src.mkv");
     const std::vector<std::string> before = list_dir(dir.path());
@@ -407,6 +408,9 @@ TEST_P(MpRefusedOutput, RefusesBeforeWriting)
     EXPECT_TRUE(list_dir(dir / "sub").empty());
 }
 
+// A name longer than any file system takes.
+const std::string kNameTooLong = std::string(300, 'n') + ".txt";
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, MpRefusedOutput,
     ::testing::Values(PathCase{"AviIsSource", "src.mkv", "out.txt", "is the source file"},
@@ -415,7 +419,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"BothOutputsSame", "out.avi", "./out.avi", "same file"},
                       PathCase{"TimecodesSameAsExisting", "keep.txt", "sub/../keep.txt", "same file"},
                       PathCase{"FolderMissing", "nowhere/out.avi", "out.txt", "does not exist"},
-                      PathCase{"OutputIsFolder", "out.avi", "sub", "is a folder"}),
+                      PathCase{"OutputIsFolder", "out.avi", "sub", "is a folder"},
+                      // A path the checks cannot examine is refused, never passed.
+                      PathCase{"AviIsLoopOfLinks", "loop", "out.txt", "cannot examine 'loop'"},
+                      PathCase{"TimecodesNameTooLong", "out.avi", kNameTooLong.c_str(), "cannot examine"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------

@@ -31,22 +31,33 @@ void RangeWriter::moved(size_t size)
     end_ = std::max(end_, position_);
 }
 
+int RangeWriter::kept(int rc)
+{
+    if (rc < 0 && error_ == 0)
+        error_ = rc;
+    return rc;
+}
+
 int RangeWriter::flush()
 {
+    if (error_)
+        return error_;
     if (buffer_.empty())
         return 0;
     const int rc = write_all_at(fd_, buffer_.data(), buffer_.size(), buffer_start_);
     buffer_.clear();
-    return rc;
+    return kept(rc);
 }
 
 int RangeWriter::write(const uint8_t* data, size_t size)
 {
+    if (error_)
+        return error_;
     if (size >= kUnbufferedWrite) {
         if (const int rc = flush())
             return rc;
         if (const int rc = write_all_at(fd_, data, size, position_))
-            return rc;
+            return kept(rc);
     } else {
         if (buffer_.empty())
             buffer_start_ = position_;
@@ -113,13 +124,15 @@ int RangeWriter::write_pieces(const uint8_t* data, const std::vector<Piece>& pie
     for (const Piece& p : pieces) {
         const int rc = p.source_offset >= 0 ? copy_range(p.source_offset, p.length) : write(data + p.out_offset, p.length);
         if (rc)
-            return rc;
+            return kept(rc);
     }
     return 0;
 }
 
 int64_t RangeWriter::seek(int64_t offset, int whence)
 {
+    if (error_)
+        return error_;
     int64_t target = offset;
     if (whence == SEEK_CUR)
         target = position_ + offset;

@@ -102,8 +102,7 @@ TempOutput::TempOutput(fs::path target) : target_(fs::absolute(std::move(target)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path candidate = hidden_name_beside(target_, ".part");
-        // "x": create exclusively, so concurrent runs never share a file.
-        file_ = std::fopen(candidate.string().c_str(), "wbx");
+        file_ = create_new_file(candidate);
         if (file_) {
             temp_ = candidate;
             return;

@@ -73,6 +73,7 @@ int RangeWriter::write(const uint8_t* data, size_t size)
 
 int RangeWriter::copy_range(int64_t source_offset, size_t size)
 {
+    // Refused before anything is written: not a fault of the file.
     if (source_fd_ < 0)
         return -EBADF;
     if (const int rc = flush())
@@ -85,7 +86,7 @@ int RangeWriter::copy_range(int64_t source_offset, size_t size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == ENOSPC || errno == EIO || errno == EFBIG || errno == EDQUOT))
-            return -errno;
+            return kept(-errno);
         if (n <= 0) {
             // Not supported between these files (another file system,
             // say), or the source ended early: read and write this and
@@ -99,7 +100,7 @@ int RangeWriter::copy_range(int64_t source_offset, size_t size)
         moved(static_cast<size_t>(n));
     }
 #endif
-    return size > 0 ? read_and_write(source_offset, size) : 0;
+    return size > 0 ? kept(read_and_write(source_offset, size)) : 0;
 }
 
 int RangeWriter::read_and_write(int64_t source_offset, size_t size)
@@ -124,7 +125,7 @@ int RangeWriter::write_pieces(const uint8_t* data, const std::vector<Piece>& pie
     for (const Piece& p : pieces) {
         const int rc = p.source_offset >= 0 ? copy_range(p.source_offset, p.length) : write(data + p.out_offset, p.length);
         if (rc)
-            return kept(rc);
+            return rc;
     }
     return 0;
 }

@@ -33,10 +33,10 @@ struct Piece {
 constexpr size_t kMinCopyLength = 4096;
 
 // The AVI file's descriptor with its own buffer for small writes,
-// positioned writes, and copies from the source. The first error sticks:
-// every call after it returns it again, so that a failure inside a write
-// the muxer does not check (or one that shows up only when the buffer is
-// written out) still reaches the final flush.
+// positioned writes, and copies from the source. The first failure to
+// write sticks: every call after it returns it again, so that a failure
+// inside a write the muxer does not check (or one that shows up only when
+// the buffer is written out) still reaches the final flush.
 class RangeWriter {
 public:
     // `out` is the open output file (we keep using its descriptor only);

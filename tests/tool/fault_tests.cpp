@@ -3,6 +3,7 @@
 // and a source that gets shorter while it is read. Whatever happens, the
 // run ends with one clear line and its exit status, never a temporary left
 // behind, and the old targets as they were unless it succeeded.
+#include "range_writer.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>
@@ -153,6 +154,61 @@ private:
 };
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The AVI writer on a full disk (/dev/full): a failure to write sticks, so
+// that it also reaches a later flush when it first showed in a call whose
+// result the muxer does not check. A small write is buffered; the failure
+// then shows when the buffer goes out.
+
+enum class Step { SmallWrite, LargeWrite, Seek, Flush };
+
+struct FullDiskCase {
+    const char* name;
+    std::vector<Step> before;  // succeed, or are the first to fail
+    Step failing;              // the first call that fails
+};
+
+void PrintTo(const FullDiskCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MpAviWriterOnFullDisk : public ::testing::TestWithParam<FullDiskCase> {};
+
+TEST_P(MpAviWriterOnFullDisk, FailureSticks)
+{
+    const FullDiskCase& c = GetParam();
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::vector<uint8_t> data(100000, 0x5A);
+    {
+        mp::RangeWriter writer(full, -1);
+        const auto take = [&](Step step) -> int64_t {
+            switch (step) {
+            case Step::SmallWrite: return writer.write(data.data(), 100);
+            case Step::LargeWrite: return writer.write(data.data(), data.size());
+            case Step::Seek: return writer.seek(0, SEEK_SET);
+            case Step::Flush: return writer.flush();
+            }
+            return 0;
+        };
+        for (const Step step : c.before)
+            EXPECT_GE(take(step), 0);
+        EXPECT_EQ(take(c.failing), -ENOSPC);
+        for (const Step later : {Step::Flush, Step::SmallWrite, Step::Seek, Step::Flush})
+            EXPECT_EQ(take(later), -ENOSPC) << "a later call hides the failure";
+    }
+    std::fclose(full);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, MpAviWriterOnFullDisk,
+    ::testing::Values(FullDiskCase{"LargeWriteFailsAtOnce", {}, Step::LargeWrite},
+                      FullDiskCase{"SmallWriteFailsAtTheSeek", {Step::SmallWrite}, Step::Seek},
+                      FullDiskCase{"SmallWriteFailsAtTheFlush", {Step::SmallWrite, Step::SmallWrite}, Step::Flush},
+                      FullDiskCase{"SmallWriteFailsBeforeALargeOne", {Step::SmallWrite}, Step::LargeWrite}),
+    row_name<FullDiskCase>);
 
 // ---------------------------------------------------------------------------
 // A file-size limit (ulimit -f) in the middle of the AVI, on both ways: the

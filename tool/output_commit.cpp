@@ -125,7 +125,9 @@ struct Placed {
 
 class Commit {
 public:
-    explicit Commit(const MoveFunction& move) : move_(move) {}
+    // Room for every output up front: once a file has moved, noting it
+    // must not fail, or its move could not be undone.
+    Commit(const MoveFunction& move, size_t outputs) : move_(move) { placed_.reserve(outputs); }
 
     // Places `out`, or throws with everything placed so far undone.
     void place(TempOutput& out)
@@ -275,7 +277,7 @@ void commit_together(std::span<TempOutput* const> outputs, const MoveFunction& m
     // through, the files being complete), never half-way.
     const StopSignalsHeld held;
     stop_if_interrupted();
-    Commit commit(move);
+    Commit commit(move, outputs.size());
     for (TempOutput* out : outputs)
         commit.place(*out);
     commit.finish();

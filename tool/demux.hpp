@@ -7,7 +7,8 @@
 //     stand_ins converts H.264/HEVC (stream_conversion) without reading NAL
 //     bodies, range_writer has the kernel copy them into avi_writer's AVI.
 //  4. demuxer_way otherwise: the demuxer reads every frame, written as is.
-//  5. damage judges the rest; pending_outputs finishes and commits both.
+//  5. damage judges the rest; pending_outputs finishes both files, and
+//     output_commit moves them into place together (all or nothing).
 #pragma once
 
 #include "frame_rate.hpp"

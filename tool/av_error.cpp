@@ -24,6 +24,8 @@ std::string av_error_text(int code)
         return "this kind of media data is not supported";
     case AVERROR(ENOSPC):
         return "the disk is full";
+    case AVERROR(EFBIG):
+        return "the file has reached the file-size limit (ulimit -f) or the largest size the file system allows";
     default:
         break;
     }

@@ -9,24 +9,9 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include <memory>
-#include <type_traits>
+#include "free_with.hpp"
 
 namespace mp {
-
-// A deleter that hands the object to `Free`, which takes either the pointer
-// or, as most FFmpeg free functions do, its address.
-template <auto Free>
-struct FreeWith {
-    template <typename T>
-    void operator()(T* object) const
-    {
-        if constexpr (std::is_invocable_v<decltype(Free), T**>)
-            Free(&object);
-        else
-            Free(object);
-    }
-};
 
 // An I/O context made with avio_alloc_context owns its buffer only in name.
 inline void free_custom_io(AVIOContext** io)
@@ -36,7 +21,7 @@ inline void free_custom_io(AVIOContext** io)
 }
 
 template <typename T, auto Free>
-using AvPtr = std::unique_ptr<T, FreeWith<Free>>;
+using AvPtr = FreedPtr<T, Free>;
 
 using InputFormatPtr = AvPtr<AVFormatContext, avformat_close_input>;
 // The AVI muxer's context; its I/O context is always our own and is freed

@@ -11,7 +11,8 @@
 //     bodies, range_writer has the kernel copy them into avi_writer's AVI.
 //  4. demuxer_way otherwise: the demuxer reads every frame, written as is.
 //     Both ways time frames with the same checked arithmetic (timecodes).
-//  5. damage judges the rest; pending_outputs finishes and commits both.
+//  5. damage judges the rest; pending_outputs finishes both files, and
+//     output_commit moves them into place together (all or nothing).
 #pragma once
 
 #include "frame_rate.hpp"

@@ -7,6 +7,8 @@
 // end of the budget (connect, finish). The bus connection's own I/O runs in
 // GDBus's worker thread, so a message goes out as soon as it is handed over.
 #include "desktop_notifier.hpp"
+#include "free_with.hpp"
+#include "notify_call_gdbus.hpp"
 
 #include <gio/gio.h>
 
@@ -23,31 +25,19 @@ constexpr const char* kService = "org.freedesktop.Notifications";
 constexpr const char* kObjectPath = "/org/freedesktop/Notifications";
 constexpr const char* kInterface = "org.freedesktop.Notifications";
 
-struct UnrefObject {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct FreeError {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-struct UnrefVariant {
-    void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
-struct UnrefContext {
-    void operator()(GMainContext* context) const { g_main_context_unref(context); }
-};
-struct DestroySource {
-    void operator()(GSource* source) const
-    {
-        g_source_destroy(source);
-        g_source_unref(source);
-    }
-};
-using ConnectionPtr = std::unique_ptr<GDBusConnection, UnrefObject>;
-using CancellablePtr = std::unique_ptr<GCancellable, UnrefObject>;
-using ErrorPtr = std::unique_ptr<GError, FreeError>;
-using VariantPtr = std::unique_ptr<GVariant, UnrefVariant>;
-using ContextPtr = std::unique_ptr<GMainContext, UnrefContext>;
-using SourcePtr = std::unique_ptr<GSource, DestroySource>;
+// A timer attached to our context is also taken off it.
+void destroy_source(GSource* source)
+{
+    g_source_destroy(source);
+    g_source_unref(source);
+}
+
+using ConnectionPtr = FreedPtr<GDBusConnection, g_object_unref>;
+using CancellablePtr = FreedPtr<GCancellable, g_object_unref>;
+using ErrorPtr = FreedPtr<GError, g_error_free>;
+using VariantPtr = FreedPtr<GVariant, g_variant_unref>;
+using ContextPtr = FreedPtr<GMainContext, g_main_context_unref>;
+using SourcePtr = FreedPtr<GSource, destroy_source>;
 
 // The result of one asynchronous step (connecting, or a call awaiting its
 // reply). Shared with the step's callback, so a callback that runs after
@@ -93,49 +83,6 @@ gboolean on_budget_spent(gpointer flag)
 {
     *static_cast<bool*>(flag) = true;
     return G_SOURCE_REMOVE;
-}
-
-// One line for the note: a missing service said plainly, other D-Bus
-// errors without GDBus's "GDBus.Error:NAME: " prefix.
-std::string reason_of(GError* error)
-{
-    if (g_dbus_error_is_remote_error(error)) {
-        gchar* remote = g_dbus_error_get_remote_error(error);
-        const std::string name = remote ? remote : "";
-        g_free(remote);
-        if (name == "org.freedesktop.DBus.Error.ServiceUnknown" || name == "org.freedesktop.DBus.Error.NameHasNoOwner")
-            return "no notification service on the session bus";
-        g_dbus_error_strip_remote_error(error);
-        return "the notification service refused: " + std::string(error->message);
-    }
-    return error->message;
-}
-
-// D-Bus strings must be valid UTF-8; Linux file names need not be.
-std::string valid_utf8(const std::string& text)
-{
-    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
-        return text;
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string result(valid);
-    g_free(valid);
-    return result;
-}
-
-GVariant* notify_parameters(const Notification& n, uint32_t replaces_id)
-{
-    GVariantBuilder hints;
-    g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-    g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(static_cast<guchar>(n.urgency)));
-    g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(kDesktopEntry));
-    if (!n.category.empty())
-        g_variant_builder_add(&hints, "{sv}", "category", g_variant_new_string(n.category.c_str()));
-    if (n.percent)
-        g_variant_builder_add(&hints, "{sv}", "value", g_variant_new_int32(*n.percent));
-    const std::string summary = valid_utf8(n.summary);
-    const std::string body = valid_utf8(n.body);
-    return g_variant_new("(susss@asa{sv}i)", kAppName, replaces_id, kIconName, summary.c_str(), body.c_str(),
-                         g_variant_new_strv(nullptr, 0), &hints, n.expire_timeout_ms);
 }
 
 std::string seconds_text(std::chrono::milliseconds budget)
@@ -277,7 +224,7 @@ private:
     {
         if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
             return no_answer();
-        return reason_of(error);
+        return dbus_error_text(error);
     }
 
     // Runs our context until the step is done or the run's budget is spent.

@@ -78,6 +78,33 @@ void close_file(int fd)
 #endif
 }
 
+std::FILE* create_new_file(const std::filesystem::path& path)
+{
+#if defined(_WIN32)
+    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+#endif
+    if (fd >= 0 && !file) {
+        const int err = errno;
+        close_file(fd);
+        remove_file(path);
+        errno = err;
+    }
+    return file;
+}
+
+int remove_file(const std::filesystem::path& path)
+{
+#if defined(_WIN32)
+    return _wunlink(path.c_str()) == 0 ? 0 : errno;
+#else
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+#endif
+}
+
 int descriptor_of(std::FILE* file)
 {
 #if defined(_WIN32)

@@ -17,6 +17,15 @@ int open_for_reading(const std::filesystem::path& path);
 
 void close_file(int fd);
 
+// Creates the file `path` for writing, only if nothing has that name yet
+// (so two runs never share a file): its stdio handle, or null with errno
+// set (EEXIST when the name is taken). Any name the system takes, also on
+// Windows, where stdio's narrow names cannot spell every file name.
+std::FILE* create_new_file(const std::filesystem::path& path);
+
+// Removes the file at `path`, never a folder: 0 or an errno value.
+int remove_file(const std::filesystem::path& path);
+
 // The descriptor of an open stdio file.
 int descriptor_of(std::FILE* file);
 

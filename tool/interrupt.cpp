@@ -4,6 +4,10 @@
 
 #include <csignal>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 namespace mp {
 namespace {
 
@@ -31,6 +35,10 @@ void install_interrupt_handlers()
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, nullptr);
 #endif
 }
 
@@ -45,9 +53,34 @@ void stop_if_interrupted()
         throw Interrupted();
 }
 
+void clear_stop_request()
+{
+    g_stop = 0;
+}
+
 int interrupt_callback(void*)
 {
     return g_stop != 0;
 }
+
+#if defined(_WIN32)
+StopSignalsHeld::StopSignalsHeld() = default;
+StopSignalsHeld::~StopSignalsHeld() = default;
+#else
+StopSignalsHeld::StopSignalsHeld()
+{
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous_);
+}
+
+StopSignalsHeld::~StopSignalsHeld()
+{
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+#endif
 
 }  // namespace mp

@@ -1,7 +1,7 @@
 #include "output_files.hpp"
 
 #include "av_error.hpp"
-#include "interrupt.hpp"
+#include "file_io.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -13,22 +13,50 @@ namespace fs = std::filesystem;
 
 namespace {
 
+Error cannot_examine(const fs::path& path, const std::error_code& ec)
+{
+    return av_error(av_code_of(ec), "cannot examine " + quote_name(path.string()));
+}
+
+// The path made absolute, with links, "." and ".." resolved as far as it
+// exists. Absolute first: weakly_canonical leaves a relative name relative
+// when nothing of it exists yet, so "out.avi" and "./out.avi" would differ.
+fs::path resolved(const fs::path& path)
+{
+    std::error_code ec;
+    fs::path result = fs::absolute(path, ec);
+    if (!ec)
+        result = fs::weakly_canonical(result, ec);
+    if (ec)
+        throw cannot_examine(path, ec);
+    return result;
+}
+
+// Whether something exists at `path` (following links). A path that cannot
+// be examined is an error, never "nothing there".
+bool exists_at(const fs::path& path)
+{
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found)
+        return false;
+    if (ec || status.type() == fs::file_type::none)
+        throw cannot_examine(path, ec ? ec : std::make_error_code(std::errc::io_error));
+    return true;
+}
+
 // The same file: by resolved path, or (when both exist) by device and inode.
 bool same_file(const fs::path& a, const fs::path& b)
 {
-    std::error_code ec;
-    // Absolute first: weakly_canonical leaves a relative name relative when
-    // nothing of it exists yet, so "out.avi" and "./out.avi" would differ.
-    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ec), ec);
-    if (ec)
-        return false;
-    const fs::path cb = fs::weakly_canonical(fs::absolute(b, ec), ec);
-    if (ec)
-        return false;
-    if (ca == cb)
+    if (resolved(a) == resolved(b))
         return true;
-    const bool both_exist = fs::exists(a, ec) && fs::exists(b, ec);
-    return both_exist && fs::equivalent(a, b, ec) && !ec;
+    if (!exists_at(a) || !exists_at(b))
+        return false;
+    std::error_code ec;
+    const bool same = fs::equivalent(a, b, ec);
+    if (ec)
+        throw cannot_examine(a, ec);
+    return same;
 }
 
 }  // namespace
@@ -57,19 +85,24 @@ void check_output_paths(const fs::path& source, const fs::path& avi, const fs::p
     }
 }
 
+fs::path hidden_name_beside(const fs::path& target, std::string_view ending)
+{
+    thread_local std::mt19937_64 random = [] {
+        std::random_device entropy;
+        return std::mt19937_64(entropy() ^ (static_cast<uint64_t>(entropy()) << 32));
+    }();
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string suffix;
+    for (int i = 0; i < 8; ++i)
+        suffix += kDigits[random() % 36];
+    return target.parent_path() / ("." + target.filename().string() + "." + suffix + std::string(ending));
+}
+
 TempOutput::TempOutput(fs::path target) : target_(fs::absolute(std::move(target)))
 {
-    std::random_device entropy;
-    std::mt19937_64 random(entropy() ^ (static_cast<uint64_t>(entropy()) << 32));
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix;
-        for (int i = 0; i < 8; ++i)
-            suffix += kDigits[random() % 36];
-        const fs::path candidate =
-            target_.parent_path() / ("." + target_.filename().string() + "." + suffix + ".part");
-        // "x": create exclusively, so concurrent runs never share a file.
-        file_ = std::fopen(candidate.string().c_str(), "wbx");
+        const fs::path candidate = hidden_name_beside(target_, ".part");
+        file_ = create_new_file(candidate);
         if (file_) {
             temp_ = candidate;
             return;
@@ -84,10 +117,9 @@ TempOutput::~TempOutput()
 {
     if (file_)
         std::fclose(file_);
-    if (!committed_) {
-        std::error_code ec;
-        fs::remove(temp_, ec);
-    }
+    // A file only: whatever else took the name meanwhile is not ours.
+    if (!released_)
+        remove_file(temp_);
 }
 
 bool TempOutput::close()
@@ -103,22 +135,10 @@ bool TempOutput::close()
     return ok && closed;
 }
 
-void TempOutput::commit()
+void TempOutput::release(bool replaced)
 {
-    std::error_code ec;
-    const bool target_existed = fs::exists(fs::symlink_status(target_, ec));
-    fs::rename(temp_, target_, ec);
-    if (ec)
-        throw av_error(av_code_of(ec), "cannot move the finished output into place as " + quote_name(target_.string()));
-    committed_ = true;
-    replaced_ = target_existed;
-}
-
-void commit_outputs(TempOutput& first, TempOutput& second)
-{
-    stop_if_interrupted();
-    first.commit();
-    second.commit();
+    released_ = true;
+    replaced_ = replaced;
 }
 
 }  // namespace mp

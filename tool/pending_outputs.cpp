@@ -1,6 +1,7 @@
 #include "pending_outputs.hpp"
 
 #include "av_error.hpp"
+#include "output_commit.hpp"
 
 #include <cerrno>
 
@@ -21,7 +22,8 @@ void PendingOutputs::commit()
     times_.finish();
     if (!times_.write(timecodes_temp_.file()) || !timecodes_temp_.close())
         throw av_error(av_code_of_errno(errno), "cannot write " + quote_name(timecodes_target_.string()));
-    commit_outputs(avi_temp_, timecodes_temp_);
+    TempOutput* const both[] = {&avi_temp_, &timecodes_temp_};
+    commit_together(both);
 }
 
 }  // namespace mp

@@ -27,9 +27,9 @@ public:
     AviWriter& avi() { return avi_; }
     TimecodeList& times() { return times_; }
 
-    // Finishes both files and renames them into place. Throws Error (or
-    // Interrupted, when a stop was requested) with the targets unchanged
-    // when either cannot be finished.
+    // Finishes both files and moves them into place together. Throws Error
+    // (or Interrupted, when a stop was requested) with the targets unchanged
+    // when either cannot be finished or moved.
     void commit();
     // After commit(): whether each output took the place of an existing file.
     bool replaced_avi() const { return avi_temp_.replaced(); }

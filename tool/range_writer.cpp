@@ -31,22 +31,33 @@ void RangeWriter::moved(size_t size)
     end_ = std::max(end_, position_);
 }
 
+int RangeWriter::kept(int rc)
+{
+    if (rc < 0 && error_ == 0)
+        error_ = rc;
+    return rc;
+}
+
 int RangeWriter::flush()
 {
+    if (error_)
+        return error_;
     if (buffer_.empty())
         return 0;
     const int rc = write_all_at(fd_, buffer_.data(), buffer_.size(), buffer_start_);
     buffer_.clear();
-    return rc;
+    return kept(rc);
 }
 
 int RangeWriter::write(const uint8_t* data, size_t size)
 {
+    if (error_)
+        return error_;
     if (size >= kUnbufferedWrite) {
         if (const int rc = flush())
             return rc;
         if (const int rc = write_all_at(fd_, data, size, position_))
-            return rc;
+            return kept(rc);
     } else {
         if (buffer_.empty())
             buffer_start_ = position_;
@@ -62,6 +73,7 @@ int RangeWriter::write(const uint8_t* data, size_t size)
 
 int RangeWriter::copy_range(int64_t source_offset, size_t size)
 {
+    // Refused before anything is written: not a fault of the file.
     if (source_fd_ < 0)
         return -EBADF;
     if (const int rc = flush())
@@ -74,7 +86,7 @@ int RangeWriter::copy_range(int64_t source_offset, size_t size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == ENOSPC || errno == EIO || errno == EFBIG || errno == EDQUOT))
-            return -errno;
+            return kept(-errno);
         if (n <= 0) {
             // Not supported between these files (another file system,
             // say), or the source ended early: read and write this and
@@ -88,7 +100,7 @@ int RangeWriter::copy_range(int64_t source_offset, size_t size)
         moved(static_cast<size_t>(n));
     }
 #endif
-    return size > 0 ? read_and_write(source_offset, size) : 0;
+    return size > 0 ? kept(read_and_write(source_offset, size)) : 0;
 }
 
 int RangeWriter::read_and_write(int64_t source_offset, size_t size)
@@ -120,6 +132,8 @@ int RangeWriter::write_pieces(const uint8_t* data, const std::vector<Piece>& pie
 
 int64_t RangeWriter::seek(int64_t offset, int whence)
 {
+    if (error_)
+        return error_;
     int64_t target = offset;
     if (whence == SEEK_CUR)
         target = position_ + offset;

@@ -33,7 +33,10 @@ struct Piece {
 constexpr size_t kMinCopyLength = 4096;
 
 // The AVI file's descriptor with its own buffer for small writes,
-// positioned writes, and copies from the source.
+// positioned writes, and copies from the source. The first failure to
+// write sticks: every call after it returns it again, so that a failure
+// inside a write the muxer does not check (or one that shows up only when
+// the buffer is written out) still reaches the final flush.
 class RangeWriter {
 public:
     // `out` is the open output file (we keep using its descriptor only);
@@ -56,6 +59,7 @@ public:
     uint64_t bytes_copied() const { return bytes_copied_; }
 
 private:
+    int kept(int rc);
     int copy_range(int64_t source_offset, size_t size);
     int read_and_write(int64_t source_offset, size_t size);
     void moved(size_t size);
@@ -68,6 +72,7 @@ private:
     int64_t position_ = 0;
     int64_t end_ = 0;
     uint64_t bytes_copied_ = 0;
+    int error_ = 0;  // the first failure, -errno
     std::unique_ptr<uint8_t[]> copy_buffer_;  // for copies the kernel cannot do
 };
 

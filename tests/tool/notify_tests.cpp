@@ -33,17 +33,11 @@ using bustest::PrivateSessionBus;
 
 // Only a hang trips this.
 constexpr auto kRunBound = 120s;
-// What a run may take beyond its time without notifications when the bus
-// fails it: the tool's own budget for bus waits, plus room for a loaded
-// machine (other builds, the Python service) that is still well below
-// GDBus's default call timeout of 25 s, which a forgotten bound would hit.
-constexpr auto kSlack = 10s;
 
 struct ToolRun {
     int exit_code = -1;
     std::string out;
     std::string err;
-    std::chrono::duration<double> took{};
 };
 
 ToolRun run_tool(const std::vector<std::string>& args, const bustest::Environment& environment,
@@ -57,13 +51,11 @@ ToolRun run_tool(const std::vector<std::string>& args, const bustest::Environmen
     options.unprivileged = unprivileged;
     std::vector<std::string> argv{mp_exe()};
     argv.insert(argv.end(), args.begin(), args.end());
-    const auto started = std::chrono::steady_clock::now();
     bustest::Child child(argv, environment, options);
     const std::optional<int> code = child.wait(kRunBound);
     if (!code)
         throw std::runtime_error("mp.exe did not end within the test's bound");
     ToolRun run;
-    run.took = std::chrono::steady_clock::now() - started;
     run.exit_code = *code;
     run.out = read_file(logs / "out");
     run.err = read_file(logs / "err");
@@ -363,9 +355,14 @@ TEST(MpNotifyNames, NameThatIsNotUtf8StillNotifies)
 
 // ---------------------------------------------------------------------------
 // Never in the way: without a bus, without a service, with a service that
-// fails or never answers, the run is the same run plus one note.
+// fails or answers too late, the run is the same run plus one note.
+//
+// The late service answers after 20 s: within GDBus's default call timeout
+// of 25 s, which a forgotten bound would use, so only the tool's own budget
+// of 3 s for all its waits on the bus makes the run go on without the
+// answer. What is checked is what the tool did, not how long it took.
 
-enum class Trouble { NoService, NoBusAddress, AddressLeadsNowhere, ServiceFails, ServiceNeverAnswers };
+enum class Trouble { NoService, NoBusAddress, AddressLeadsNowhere, ServiceFails, ServiceAnswersTooLate };
 
 struct TroubleCase {
     const char* name;
@@ -404,10 +401,10 @@ TEST_P(MpNotifyUnavailable, RunEndsAsUsualWithOneNote)
             "raise dbus.exceptions.DBusException('the display is gone', name='org.freedesktop.DBus.Error.Failed')");
         address = bus->address();
         break;
-    case Trouble::ServiceNeverAnswers:
+    case Trouble::ServiceAnswersTooLate:
         bus.emplace();
         service.emplace(*bus);
-        service->set_notify_code("time.sleep(3600)");
+        service->set_notify_code("time.sleep(20); ret = 1");
         address = bus->address();
         break;
     }
@@ -428,7 +425,6 @@ TEST_P(MpNotifyUnavailable, RunEndsAsUsualWithOneNote)
                                  std::regex("mp\\.exe: note: desktop notifications unavailable: ([^\n]+)\n")))
         << notified.err;
     EXPECT_NE(note[1].str().find(c.reason), std::string::npos) << note[1];
-    EXPECT_LT(notified.took, plain.took + mp::kNotificationBudget + kSlack);
 
     EXPECT_EQ(list_dir(notify_folder.path()), list_dir(plain_folder.path()));
     EXPECT_TRUE(read_file(notify_folder / "out.avi") == read_file(plain_folder / "out.avi")) << "AVI files differ";
@@ -437,7 +433,7 @@ TEST_P(MpNotifyUnavailable, RunEndsAsUsualWithOneNote)
     ASSERT_EQ(lines.size(), 1u) << "the record is kept all the same";
     EXPECT_EQ(record_fields(lines[0]).at(1), "0");
 
-    if (c.trouble == Trouble::ServiceNeverAnswers) {
+    if (c.trouble == Trouble::ServiceAnswersTooLate) {
         // The call did arrive; the service just never answered it.
         EXPECT_NE(service->log().find("Notify"), std::string::npos) << service->log();
     }
@@ -450,7 +446,7 @@ INSTANTIATE_TEST_SUITE_P(
         TroubleCase{"NoBusAddress", Trouble::NoBusAddress, "no session bus"},
         TroubleCase{"AddressLeadsNowhere", Trouble::AddressLeadsNowhere, "cannot connect to the session bus"},
         TroubleCase{"ServiceFails", Trouble::ServiceFails, "the notification service refused: the display is gone"},
-        TroubleCase{"ServiceNeverAnswers", Trouble::ServiceNeverAnswers,
+        TroubleCase{"ServiceAnswersTooLate", Trouble::ServiceAnswersTooLate,
                     "the notification service did not answer within 3 s"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -8,6 +8,8 @@ extern "C" {
 
 #include <fcntl.h>
 #include <signal.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,7 +48,7 @@ std::string find_program(const std::string& name)
 namespace {
 
 pid_t spawn(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
-            const fs::path& out_file, const fs::path& err_file)
+            const fs::path& out_file, const fs::path& err_file, std::optional<uint64_t> file_size_limit = {})
 {
     std::vector<std::string> argv_storage{program};
     argv_storage.insert(argv_storage.end(), args.begin(), args.end());
@@ -69,6 +71,11 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, co
         dup2(err, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
+        if (file_size_limit) {
+            const rlimit limit{static_cast<rlim_t>(*file_size_limit), static_cast<rlim_t>(*file_size_limit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(126);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -87,10 +94,11 @@ int wait_exit(pid_t pid)
 
 }  // namespace
 
-RunResult run(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd)
+RunResult run(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd,
+              std::optional<uint64_t> file_size_limit)
 {
     TempDir logs;
-    const pid_t pid = spawn(program, args, cwd, logs / "out", logs / "err");
+    const pid_t pid = spawn(program, args, cwd, logs / "out", logs / "err", file_size_limit);
     RunResult r;
     r.exit_code = wait_exit(pid);
     r.out = read_file(logs / "out");
@@ -106,6 +114,51 @@ int start_tool(const std::vector<std::string>& args, const fs::path& log_dir, co
 int wait_tool(int pid)
 {
     return wait_exit(pid);
+}
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds bound)
+{
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+FifoFeeder::FifoFeeder(fs::path path, std::string data) : path_(std::move(path)), data_(std::move(data))
+{
+    thread_ = std::thread([this] {
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        const int fd = open(path_.c_str(), O_WRONLY);
+        if (fd < 0)
+            return;
+        for (size_t at = 0; at < data_.size();) {
+            const ssize_t n = write(fd, data_.data() + at, data_.size() - at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;  // EPIPE: the reader is gone
+            at += static_cast<size_t>(n);
+        }
+        close(fd);
+        // A SIGPIPE that a write raised stays pending in this thread and
+        // ends with it.
+    });
+}
+
+FifoFeeder::~FifoFeeder()
+{
+    // A feeder still waiting for its reader to open the FIFO is let go by
+    // a reader that comes and goes: its writes then end with EPIPE.
+    const int unblock = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+    if (unblock >= 0)
+        close(unblock);
+    thread_.join();
 }
 
 TempDir::TempDir()

@@ -3,9 +3,13 @@
 // libavformat/libavcodec.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -22,8 +26,10 @@ struct RunResult {
     std::string err;
 };
 
-// Runs `program` with `args` (no shell) in `cwd`, capturing stdout/stderr.
-RunResult run(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd = {});
+// Runs `program` with `args` (no shell) in `cwd`, capturing stdout/stderr,
+// with its files limited to `file_size_limit` bytes (RLIMIT_FSIZE) when set.
+RunResult run(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd = {},
+              std::optional<uint64_t> file_size_limit = std::nullopt);
 
 // Starts mp.exe without waiting; returns the child's pid. Output goes to
 // files in `log_dir`.
@@ -32,6 +38,27 @@ int start_tool(const std::vector<std::string>& args, const fs::path& log_dir, co
 int wait_tool(int pid);
 
 std::string mp_exe();
+
+// Waits until `done` holds, looking every few milliseconds, for at most
+// `bound` (generous: only a fault makes a test wait that long). Returns
+// whether it held.
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds bound = std::chrono::seconds(60));
+
+// Writes `data` into the FIFO at `path` from a thread of its own, which it
+// joins on destruction. SIGPIPE is held back in that thread, so a reader
+// that goes away early ends the feeding, not the test program.
+class FifoFeeder {
+public:
+    FifoFeeder(fs::path path, std::string data);
+    ~FifoFeeder();
+    FifoFeeder(const FifoFeeder&) = delete;
+    FifoFeeder& operator=(const FifoFeeder&) = delete;
+
+private:
+    fs::path path_;
+    std::string data_;
+    std::thread thread_;
+};
 
 // Full path of a program on PATH, or empty.
 std::string find_program(const std::string& name);

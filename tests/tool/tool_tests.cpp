@@ -15,7 +15,6 @@
 
 #include <chrono>
 #include <regex>
-#include <thread>
 
 using namespace mptest;
 
@@ -391,6 +390,7 @@ TEST_P(MpRefusedOutput, RefusesBeforeWriting)
     fs::create_directory(dir / "sub");
     fs::copy_file(fixture("vfw_ffv1.mkv"), dir / "src.mkv");
     fs::create_hard_link(dir / "src.mkv", dir / "link.mkv");
+    fs::create_symlink("loop", dir / "loop");
     write_file(dir / "keep.txt", "keep");
     const std::string original = read_file(dir / "src.mkv");
     const std::vector<std::string> before = list_dir(dir.path());
@@ -407,6 +407,9 @@ TEST_P(MpRefusedOutput, RefusesBeforeWriting)
     EXPECT_TRUE(list_dir(dir / "sub").empty());
 }
 
+// A name longer than any file system takes.
+const std::string kNameTooLong = std::string(300, 'n') + ".txt";
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, MpRefusedOutput,
     ::testing::Values(PathCase{"AviIsSource", "src.mkv", "out.txt", "is the source file"},
@@ -415,7 +418,10 @@ INSTANTIATE_TEST_SUITE_P(
                       PathCase{"BothOutputsSame", "out.avi", "./out.avi", "same file"},
                       PathCase{"TimecodesSameAsExisting", "keep.txt", "sub/../keep.txt", "same file"},
                       PathCase{"FolderMissing", "nowhere/out.avi", "out.txt", "does not exist"},
-                      PathCase{"OutputIsFolder", "out.avi", "sub", "is a folder"}),
+                      PathCase{"OutputIsFolder", "out.avi", "sub", "is a folder"},
+                      // A path the checks cannot examine is refused, never passed.
+                      PathCase{"AviIsLoopOfLinks", "loop", "out.txt", "cannot examine 'loop'"},
+                      PathCase{"TimecodesNameTooLong", "out.avi", kNameTooLong.c_str(), "cannot examine"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
@@ -486,7 +492,7 @@ TEST(MpCommandLineFiles, NamesStartingWithDashAreFilesAndReplaceOldOutputs)
 }
 
 // ---------------------------------------------------------------------------
-// Damage part-way, interruption, concurrent runs
+// Damage part-way, concurrent runs (interruptions: fault_tests.cpp)
 
 TEST(MpDamage, CutOffSourceKeepsFramesBeforeTheCut)
 {
@@ -575,62 +581,16 @@ TEST(MpPipedSource, GivesTheSameFilesAsTheRegularFile)
     TempDir dir;
     const fs::path fifo = dir / "piped.mkv";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string data = read_file(source);
-    std::thread feeder([&] {
-        const int fd = open(fifo.c_str(), O_WRONLY);
-        for (size_t at = 0; fd >= 0 && at < data.size();) {
-            const ssize_t n = write(fd, data.data() + at, data.size() - at);
-            if (n <= 0)
-                break;
-            at += static_cast<size_t>(n);
-        }
-        if (fd >= 0)
-            close(fd);
-    });
-    const RunResult piped = run(mp_exe(), {fifo.string(), (dir / "piped.avi").string(), (dir / "piped.txt").string()});
-    feeder.join();
+    RunResult piped;
+    {
+        const FifoFeeder feeder(fifo, read_file(source));
+        piped = run(mp_exe(), {fifo.string(), (dir / "piped.avi").string(), (dir / "piped.txt").string()});
+    }
     const RunResult file = run(mp_exe(), {source.string(), (dir / "file.avi").string(), (dir / "file.txt").string()});
     ASSERT_EQ(piped.exit_code, 0) << piped.err;
     ASSERT_EQ(file.exit_code, 0) << file.err;
     EXPECT_TRUE(read_file(dir / "piped.avi") == read_file(dir / "file.avi")) << "AVI files differ";
     EXPECT_EQ(read_file(dir / "piped.txt"), read_file(dir / "file.txt"));
-}
-
-TEST(MpInterrupt, SigtermRemovesTemporariesAndKeepsOldOutputs)
-{
-    TempDir dir;
-    const fs::path fifo = dir / "source.mkv";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    write_file(dir / "out.avi", "old avi");
-    TempDir logs;
-    const int pid = start_tool({fifo.string(), (dir / "out.avi").string(), (dir / "out.txt").string()}, logs.path());
-
-    // Feed the first part of a long clip and keep the pipe open, so the tool
-    // is inside its copy loop, waiting for more data, when the signal comes.
-    const int fd = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(fd, 0);
-    const std::string data = read_file(fixture("long.mkv"));
-    const size_t part = data.size() * 6 / 10;
-    ASSERT_EQ(write(fd, data.data(), part), static_cast<ssize_t>(part));
-
-    bool temporaries_seen = false;
-    for (int i = 0; i < 200 && !temporaries_seen; ++i) {
-        temporaries_seen = leftover_temporaries(dir.path()).size() == 2;
-        if (!temporaries_seen)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    // Give it a moment to drain the pipe and block on the read.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    const int status = wait_tool(pid);
-    close(fd);
-
-    EXPECT_TRUE(temporaries_seen) << "the tool never got to writing";
-    EXPECT_EQ(status, 2);
-    EXPECT_NE(read_file(logs / "err").find("interrupted"), std::string::npos) << read_file(logs / "err");
-    EXPECT_TRUE(leftover_temporaries(dir.path()).empty());
-    EXPECT_EQ(read_file(dir / "out.avi"), "old avi");
-    EXPECT_FALSE(fs::exists(dir / "out.txt"));
 }
 
 TEST(MpConcurrency, SeveralRunsOnTheSameOutputsLeaveWholeFiles)

@@ -46,6 +46,12 @@ FolderPlatform::FolderPlatform(const QString& folder) : folder_(folder) {}
 
 std::u16string FolderPlatform::ProgramFolder() { return QDir::toNativeSeparators(folder_).toStdU16String(); }
 
+void FolderPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                                   const Environment& environment) {
+    QtPlatform::StartDetached(program, arguments, environment);
+    ++startsMade_;
+}
+
 void RecordingPlatform::StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
                                       const Environment& environment) {
     Start start{QString::fromStdU16String(program), {}, environment};
@@ -85,6 +91,8 @@ QString Describe(QWidget* modal) {
     if (auto* box = qobject_cast<QMessageBox*>(modal)) text += QStringLiteral(": ") + box->text();
     return text;
 }
+
+void DeliverPendingEvents() { QCoreApplication::sendPostedEvents(); }
 
 bool ActivateWindow(QWidget& window) {
     if (!window.isVisible()) window.show();

@@ -21,14 +21,21 @@ class QWidget;
 namespace tcdemux::test {
 
 // The real Qt platform, except that the program folder (where the window
-// looks for the tool and from where it starts it) is the given folder.
+// looks for the tool and from where it starts it) is the given folder. It
+// counts the programs it started: a detached start has happened (or not)
+// by the time the call returns, so a test can see at once that nothing was
+// started, without waiting for traces a program would leave.
 class FolderPlatform : public QtPlatform {
 public:
     explicit FolderPlatform(const QString& folder);
     std::u16string ProgramFolder() override;
+    void StartDetached(const std::u16string& program, const std::vector<std::u16string>& arguments,
+                       const Environment& environment) override;
+    int StartsMade() const { return startsMade_; }
 
 private:
     QString folder_;
+    int startsMade_ = 0;
 };
 
 // FolderPlatform that records the starts instead of starting anything.
@@ -90,6 +97,12 @@ void CloseModal(QWidget* modal);
 
 // Class, caption and text of a modal, for failure messages.
 QString Describe(QWidget* modal);
+
+// Delivers every event already waiting in the queue (queued signals and
+// calls among them), so that what the last step set in motion has been
+// done before the test looks: an exact point, where waiting a little would
+// only guess.
+void DeliverPendingEvents();
 
 // Shows the window (if hidden), activates it and waits until it is active,
 // which keyboard focus and accelerators need.

@@ -21,15 +21,27 @@ PACKAGES := build-essential cmake pkg-config \
 # Only for `make test`: the cross compiler that checks the Windows code, and
 # a private session bus with a recording notification service for the tests
 # of mp.exe's desktop notifications, and the validators of the installed
-# desktop entry and AppStream data.
+# desktop entry and AppStream data, and clang with libFuzzer for the fuzz
+# build.
 TEST_PACKAGES := g++-mingw-w64-x86-64-posix \
                  dbus-daemon python3-dbusmock \
-                 desktop-file-utils appstream
+                 desktop-file-utils appstream \
+                 clang libclang-rt-14-dev
 # Only for `make package` and `make package-check`: the tools that compute
 # the package's dependencies, and lintian.
 PACKAGE_PACKAGES := dpkg-dev file lintian
 
-.PHONY: run test build deps test-deps sanitize-test package package-check package-deps clean
+# Fuzzing mp.exe (clang and libFuzzer, in a build folder of its own):
+# `make test` runs each fuzz target for FUZZ_TEST_SECONDS (a few seconds,
+# 15 under CI=true); `make fuzz` runs them for FUZZ_SECONDS each, e.g.
+# `make fuzz FUZZ_SECONDS=3600 FUZZ_TARGET=ways` (targets: header, scanner,
+# ways, timecodes). Findings are kept in build-fuzz/tests/fuzz/work/artifacts/.
+FUZZ_DIR          ?= build-fuzz
+FUZZ_SECONDS      ?= 600
+FUZZ_TARGET       ?=
+FUZZ_TEST_SECONDS ?= $(if $(filter true,$(CI)),15,2)
+
+.PHONY: run test build deps test-deps sanitize-test fuzz-build fuzz-test fuzz package package-check package-deps clean
 
 # A small variable-frame-rate MKV to try the window on, made once.
 SAMPLE := $(BUILD_DIR)/sample/vfr-sample.mkv
@@ -42,6 +54,7 @@ $(SAMPLE): | deps
 
 test: test-deps build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) fuzz-test
 ifeq ($(CI),true)
 	$(MAKE) sanitize-test
 endif
@@ -54,6 +67,17 @@ sanitize-test: deps
 	cmake -S . -B $(SAN_DIR) -DTCDEMUX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
 	cmake --build $(SAN_DIR) -j $(JOBS)
 	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
+
+fuzz-build: test-deps
+	cmake -S . -B $(FUZZ_DIR) -DTCDEMUX_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+fuzz-test: fuzz-build
+	cd $(FUZZ_DIR) && FUZZ_SECONDS=$(FUZZ_TEST_SECONDS) ctest --output-on-failure -j $(JOBS) --timeout 600
+
+fuzz: fuzz-build
+	cd $(FUZZ_DIR) && FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --output-on-failure -j $(JOBS) \
+	  --timeout $$(( $(FUZZ_SECONDS) * 2 + 600 )) -R 'MpFuzz(Corpus|\.$(or $(FUZZ_TARGET),.*))'
 
 # The Debian package, from a build of its own with Debian's compiler flags
 # (hardening included) and no tests: $(PKG_DIR)/tcdemux_VERSION_ARCH.deb.
@@ -81,4 +105,4 @@ test-deps:
 	@./scripts/install-deps.sh $(PACKAGES) $(TEST_PACKAGES)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_DIR) $(PKG_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_DIR) $(PKG_DIR) $(FUZZ_DIR)

@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     job.source = argv[1];
     job.avi = argv[2];
     job.timecodes = argv[3];
-    job.allow_direct = !force_demuxer;
+    job.way = force_demuxer ? mp::Way::Demuxer : mp::Way::Auto;
     mp::Progress quiet(stderr, false);
     try {
         const mp::DemuxResult result = mp::run_demux(job, quiet);

@@ -4,7 +4,6 @@
 #include "matroska.hpp"
 
 #include <algorithm>
-#include <limits>
 
 namespace mp {
 namespace {
@@ -32,17 +31,26 @@ bool is_segment_child(uint32_t e)
     }
 }
 
-// Cluster children other than blocks and the timestamp, skipped unread.
+// Cluster children other than blocks and the timestamp, which the demuxer
+// skips unread as well.
 bool is_skipped_cluster_child(uint32_t e)
 {
     return e == mkv::kSilentTracks || e == mkv::kPosition || e == mkv::kPrevSize || e == mkv::kVoid || e == mkv::kCrc32;
 }
 
+// Block group children the demuxer skips unread.
 bool is_skipped_group_child(uint32_t e)
 {
-    return e == mkv::kBlockAdditions || e == mkv::kReferencePriority || e == mkv::kCodecState ||
-           e == mkv::kDiscardPadding || e == mkv::kSlices || e == mkv::kVoid || e == mkv::kCrc32;
+    return e == mkv::kReferencePriority || e == mkv::kCodecState || e == mkv::kSlices || e == mkv::kVoid ||
+           e == mkv::kCrc32;
 }
+
+// Signed and unsigned integers: the demuxer refuses more than 8 bytes.
+constexpr uint64_t kMaxIntegerSize = 8;
+
+// The demuxer converts a cluster timestamp to double on its way to the
+// packet; beyond 2^53 that rounds, so such clusters are left to it.
+constexpr uint64_t kMaxExactClusterTicks = uint64_t{1} << 53;
 
 // A block header: track number (up to 8 bytes), timestamp, flags.
 constexpr size_t kMaxBlockHeader = 11;
@@ -77,6 +85,8 @@ bool BlockScanner::uint_at(const Element& e, uint64_t& value)
 
 BlockScanner::Parsed BlockScanner::block_at(const Element& e, BlockInfo& block)
 {
+    if (e.end - e.data > mkv::kMaxBinarySize)
+        return Parsed::Bad;
     const size_t avail = static_cast<size_t>(std::min<uint64_t>(kMaxBlockHeader, e.end - e.data));
     const uint8_t* p = reader_.at(e.data, avail);
     if (!p)
@@ -99,6 +109,7 @@ BlockScanner::Parsed BlockScanner::block_at(const Element& e, BlockInfo& block)
     const int64_t ticks = static_cast<int64_t>(*cluster_ticks_) + relative;
     if (ticks < 0)
         return Parsed::Bad;
+    block.block_offset = e.data;
     block.data_offset = e.data + static_cast<uint64_t>(s.p - p);
     if (block.data_offset >= e.end)
         return Parsed::Bad;
@@ -107,6 +118,35 @@ BlockScanner::Parsed BlockScanner::block_at(const Element& e, BlockInfo& block)
     block.key = (flags & 0x80) != 0;
     block.duration_ticks.reset();
     return Parsed::Ours;
+}
+
+// BlockAdditions hold BlockMore elements, which hold an ID and binary data;
+// the demuxer reads them all, so they must be just as sound here.
+bool BlockScanner::block_additions_fit(const Element& additions)
+{
+    for (uint64_t at = additions.data; at < additions.end;) {
+        Element more;
+        if (!element_at(at, additions.end, more))
+            return false;
+        at = more.end;
+        if (more.id == mkv::kVoid || more.id == mkv::kCrc32)
+            continue;
+        if (more.id != mkv::kBlockMore)
+            return false;
+        for (uint64_t in = more.data; in < more.end;) {
+            Element e;
+            if (!element_at(in, more.end, e))
+                return false;
+            in = e.end;
+            const uint64_t size = e.end - e.data;
+            const bool sound = (e.id == mkv::kBlockAddId && size <= kMaxIntegerSize) ||
+                               (e.id == mkv::kBlockAdditional && size <= mkv::kMaxBinarySize) ||
+                               e.id == mkv::kVoid || e.id == mkv::kCrc32;
+            if (!sound)
+                return false;
+        }
+    }
+    return true;
 }
 
 BlockScanner::Parsed BlockScanner::block_group(const Element& group, BlockInfo& block)
@@ -133,8 +173,15 @@ BlockScanner::Parsed BlockScanner::block_group(const Element& group, BlockInfo& 
                 return Parsed::Bad;
             if (value > 0)
                 duration = value;
-        } else if (e.id == mkv::kReferenceBlock) {
-            referenced = true;
+        } else if (e.id == mkv::kReferenceBlock || e.id == mkv::kDiscardPadding) {
+            // Signed integers, read by the demuxer (and refused when longer
+            // than 8 bytes) though only their presence matters here.
+            if (e.end - e.data > kMaxIntegerSize)
+                return Parsed::Bad;
+            referenced = referenced || e.id == mkv::kReferenceBlock;
+        } else if (e.id == mkv::kBlockAdditions) {
+            if (!block_additions_fit(e))
+                return Parsed::Bad;
         } else if (!is_skipped_group_child(e.id)) {
             return Parsed::Bad;
         }
@@ -165,7 +212,7 @@ BlockScanner::Step BlockScanner::next(BlockInfo& block)
             Parsed parsed = Parsed::Other;
             if (e.id == mkv::kTimestamp) {
                 uint64_t value = 0;
-                if (!uint_at(e, value) || value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / 2))
+                if (!uint_at(e, value) || value > kMaxExactClusterTicks)
                     break;
                 cluster_ticks_ = value;
                 continue;

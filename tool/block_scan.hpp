@@ -7,7 +7,10 @@
 // well-formed files have (known sizes, known element IDs, unlaced blocks of
 // a timestamped cluster) and reports anything else as irregular, so the
 // caller can leave such files to the demuxer way, which knows how to
-// recover from damage.
+// recover from damage. Every element libavformat's demuxer checks while
+// reading clusters is checked here the same way (lengths of numbers, sizes
+// of frames, children that fit their parent): what the demuxer would
+// reject or skip, the scanner reports as irregular.
 #pragma once
 
 #include "source_reader.hpp"
@@ -21,6 +24,7 @@ namespace mp {
 
 // One frame of the wanted track.
 struct BlockInfo {
+    uint64_t block_offset = 0; // where the block's data starts (its track number): libavformat's packet position
     uint64_t data_offset = 0;  // where the frame's bytes start in the file
     uint64_t size = 0;
     int64_t ticks = 0;         // block timestamp in timestamp-scale units
@@ -57,6 +61,7 @@ private:
 
     bool element_at(uint64_t offset, uint64_t limit, Element& e);
     bool uint_at(const Element& e, uint64_t& value);
+    bool block_additions_fit(const Element& additions);
     Parsed block_at(const Element& e, BlockInfo& block);
     Parsed block_group(const Element& group, BlockInfo& block);
 

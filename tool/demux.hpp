@@ -2,17 +2,22 @@
 // a timecode v2 file. The way a run takes (run.cpp, after main.cpp and cli):
 //  1. output_files refuses outputs that name the source or each other.
 //  2. source opens the file once (source_file) and checks it with
-//     libavformat's demuxer and our header reader (matroska_header, ebml).
-//  3. direct_way, for a well-formed file: block_scan finds the frames,
+//     libavformat's demuxer and our header reader (matroska_header, ebml);
+//     the stream's first packet (demuxer_packets, which keeps what it reads
+//     ahead) tells which header entry is the video track.
+//  3. direct_way, for a well-formed file whose first frames our scan finds
+//     as the demuxer does (direct_check): block_scan finds the frames,
 //     stand_ins converts H.264/HEVC (stream_conversion) without reading NAL
 //     bodies, range_writer has the kernel copy them into avi_writer's AVI.
 //  4. demuxer_way otherwise: the demuxer reads every frame, written as is.
+//     Both ways time frames with the same checked arithmetic (timecodes).
 //  5. damage judges the rest; pending_outputs finishes both files, and
 //     output_commit moves them into place together (all or nothing).
 #pragma once
 
 #include "frame_rate.hpp"
 #include "range_writer.hpp"
+#include "way.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,10 +33,10 @@ struct DemuxJob {
     std::filesystem::path source;
     std::filesystem::path avi;
     std::filesystem::path timecodes;
-    // Whether a well-formed source may take the direct way (frames located
-    // by our own scan and copied by the kernel); off, the demuxer way reads
-    // every frame. Both give the same files.
-    bool allow_direct = true;
+    // Whether a well-formed source may or must take the direct way (frames
+    // located by our own scan and copied by the kernel), or the demuxer way
+    // reads every frame. Both give the same files.
+    Way way = Way::Auto;
     // On the direct way, frames and NAL bodies up to this many bytes are
     // read and written from memory, larger ones copied from the source.
     std::size_t copy_threshold = kMinCopyLength;

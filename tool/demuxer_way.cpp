@@ -4,34 +4,20 @@
 #include "interrupt.hpp"
 #include "stream_conversion.hpp"
 
-extern "C" {
-#include <libavutil/mathematics.h>
-}
-
 #include <new>
 
 namespace mp {
-namespace {
 
-constexpr int kNsPerSecond = 1000000000;
-
-// The frame's block timestamp and duration in nanoseconds. With
-// AVFMT_FLAG_NOFILLIN the demuxer's own values arrive untouched: a native
-// track carries the block timestamp as PTS, a VfW-mode track as DTS.
-std::optional<FrameTime> frame_time(const AVPacket* pkt, AVRational time_base, const MatroskaTrack* track, bool vfw)
+std::optional<FrameTime> packet_frame_time(const AVPacket* pkt, const Source& source)
 {
-    int64_t ts = vfw ? pkt->dts : pkt->pts;
+    int64_t ts = source.vfw ? pkt->dts : pkt->pts;
     if (ts == AV_NOPTS_VALUE)
-        ts = vfw ? pkt->pts : pkt->dts;
+        ts = source.vfw ? pkt->pts : pkt->dts;
     if (ts == AV_NOPTS_VALUE)
         return std::nullopt;
-    const AVRational ns_base{1, kNsPerSecond};
-    const int64_t duration = pkt->duration > 0 ? av_rescale_q(pkt->duration, time_base, ns_base) : 0;
-    return block_frame_time(av_rescale_q(ts, time_base, ns_base), duration, av_rescale_q(1, time_base, ns_base),
-                            default_duration_or_none(track));
+    const TimeBase base{source.stream->time_base.num, source.stream->time_base.den};
+    return frame_time(ts, pkt->duration, base, default_duration_or_none(source.track));
 }
-
-}  // namespace
 
 std::optional<std::string> copy_through_demuxer(Source& source, AVBSFContext* conversion, AviWriter& avi,
                                                 TimecodeList& times, Progress& progress)
@@ -46,9 +32,9 @@ std::optional<std::string> copy_through_demuxer(Source& source, AVBSFContext* co
 
     while (true) {
         stop_if_interrupted();
-        const int64_t position = avio_tell(input->pb);
+        int64_t position = 0;
+        const int rc = source.packets.next(pkt.get(), position);
         const auto damaged_frame = [&] { return name + " has a damaged frame near byte " + std::to_string(position); };
-        const int rc = av_read_frame(input, pkt.get());
         if (rc == AVERROR_EOF)
             break;
         if (rc == AVERROR_EXIT)
@@ -59,10 +45,14 @@ std::optional<std::string> copy_through_demuxer(Source& source, AVBSFContext* co
             av_packet_unref(pkt.get());
             continue;
         }
-        const std::optional<FrameTime> time = frame_time(pkt.get(), source.stream->time_base, source.track, source.vfw);
+        const bool has_timestamp = pkt->pts != AV_NOPTS_VALUE || pkt->dts != AV_NOPTS_VALUE;
+        const std::optional<FrameTime> time = packet_frame_time(pkt.get(), source);
         if (!time) {
             av_packet_unref(pkt.get());
-            return name + " has a frame without a timestamp near byte " + std::to_string(position);
+            if (!has_timestamp)
+                return name + " has a frame without a timestamp near byte " + std::to_string(position);
+            return name + " has a frame whose timestamp or duration is over 36 years near byte " +
+                   std::to_string(position);
         }
         const auto index = static_cast<int64_t>(times.size());
         if (!conversion) {

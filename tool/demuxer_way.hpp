@@ -15,6 +15,12 @@
 
 namespace mp {
 
+// The frame's time from the packet the demuxer handed over, or nullopt
+// when it has no timestamp or lies beyond kMaxTimeNs. With
+// AVFMT_FLAG_NOFILLIN the demuxer's own values arrive untouched: a native
+// track carries the block timestamp as PTS, a VfW-mode track as DTS.
+std::optional<FrameTime> packet_frame_time(const AVPacket* pkt, const Source& source);
+
 // Copies every frame of the source's video track into `avi` and its time
 // into `times`, through `conversion` when it is not null. Returns what
 // damage stopped it (or what the demuxer skipped at the end), if any;

@@ -50,23 +50,46 @@ bool convert(AVBSFContext* conversion, const std::vector<uint8_t>& stand_in, AVP
 
 }  // namespace
 
-bool direct_way_fits(const Source& source)
+std::optional<std::string> direct_way_refusal(const Source& source)
 {
 #if defined(_WIN32)
     // Built there, but never run or tested: the demuxer way serves.
     (void)source;
-    return false;
+    return "the direct way is not used on Windows";
 #else
     const AVCodecID codec = source.stream->codecpar->codec_id;
     const MatroskaTrack* track = source.track;
-    return source.file.regular() && source.header && track && !track->content_encoded &&
-           !track->adjusted_timing && track->number != 0 && stored_as_written(codec) &&
-           (!needs_conversion(codec) || (source.nal_length_size >= 1 && source.nal_length_size <= 4));
+    if (!source.file.regular())
+        return "it is not a regular file";
+    if (!source.header)
+        return "mp.exe's own reader does not understand its header";
+    if (!track || track->number == 0)
+        return "its video track's header entry was not found";
+    if (track->content_encoded)
+        return "its frames are stored compressed or encrypted";
+    if (track->adjusted_timing)
+        return "its video track has a timestamp scale of its own or a codec delay";
+    if (track->frame_rate_given && !track->default_duration_ns)
+        return "its video track states a frame rate instead of a default duration";
+    if (!stored_as_written(codec))
+        return "the demuxer rewrites frames of its codec";
+    if (needs_conversion(codec) && (source.nal_length_size < 1 || source.nal_length_size > 4))
+        return "its codec data gives no NAL unit length size";
+    return std::nullopt;
 #endif
 }
 
+std::optional<FrameTime> scanned_frame_time(const BlockInfo& block, const Source& source)
+{
+    constexpr uint64_t kLargest = static_cast<uint64_t>(INT64_MAX);
+    const int64_t duration =
+        block.duration_ticks ? static_cast<int64_t>(std::min(*block.duration_ticks, kLargest)) : 0;
+    const TimeBase base{source.stream->time_base.num, source.stream->time_base.den};
+    return frame_time(block.ticks, duration, base, default_duration_or_none(source.track));
+}
+
 bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold, AviWriter& avi,
-                 TimecodeList& times, Progress& progress)
+                 TimecodeList& times, Progress& progress, std::string& why_stopped)
 {
     const MatroskaHeader& header = *source.header;
     const MatroskaTrack& track = *source.track;
@@ -78,8 +101,6 @@ bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold
     SourceReader reader(source.file.fd(), file_size);
     BlockScanner scanner(reader, header.segment_start, header.segment_end, track.number, known_tracks);
     const size_t threshold = std::clamp(copy_threshold, kStandInHead, SourceReader::kMaxRead);
-    const auto tick = static_cast<int64_t>(header.timestamp_scale_ns);
-    const int64_t default_ns = default_duration_or_none(&track);
 
     PacketPtr frame_packet(av_packet_alloc());
     PacketPtr stand_in_packet(av_packet_alloc());
@@ -90,6 +111,10 @@ bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold
     StandInMaker stand_ins(source.nal_length_size, threshold);
     std::vector<Piece> pieces;
     auto frames = static_cast<int64_t>(times.size());
+    const auto stop = [&](const char* reason) {
+        why_stopped = std::string(reason) + " near byte " + std::to_string(scanner.position());
+        return false;
+    };
 
     while (true) {
         stop_if_interrupted();
@@ -97,16 +122,13 @@ bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold
         const BlockScanner::Step step = scanner.next(block);
         if (step == BlockScanner::Step::End)
             break;
-        if (step == BlockScanner::Step::Irregular || block.size > INT_MAX)
-            return false;
-        // Timestamps beyond what nanoseconds in 64 bits hold are left to the
-        // demuxer's arithmetic.
-        const int64_t limit = INT64_MAX / std::max<int64_t>(tick, 1);
-        if (block.ticks > limit || (block.duration_ticks && *block.duration_ticks > static_cast<uint64_t>(limit)))
-            return false;
-        const FrameTime time = block_frame_time(
-            block.ticks * tick, block.duration_ticks ? static_cast<int64_t>(*block.duration_ticks) * tick : 0, tick,
-            default_ns);
+        if (step == BlockScanner::Step::Irregular)
+            return stop("its structure is irregular");
+        if (block.size > INT_MAX)
+            return stop("it has a frame larger than 2 GiB");
+        const std::optional<FrameTime> time = scanned_frame_time(block, source);
+        if (!time)
+            return stop("it has a frame whose timestamp or duration is over 36 years");
 
         size_t size = 0;
         AviWriter::Memory memory = AviWriter::Memory::Complete;
@@ -115,13 +137,13 @@ bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold
             if (!stand_ins.make(reader, block.data_offset, block.size) ||
                 !convert(conversion, stand_ins.frame(), stand_in_packet.get(), converted.get())) {
                 av_packet_unref(converted.get());
-                return false;
+                return stop("the stream conversion does not take a frame");
             }
             std::optional<std::vector<Piece>> expanded = expand_stand_ins(
                 converted->data, static_cast<size_t>(converted->size), stand_ins.stand_ins(), frame, size);
             av_packet_unref(converted.get());
             if (!expanded || size > INT_MAX)
-                return false;
+                return stop("a converted frame does not match its NAL units");
             pieces = std::move(*expanded);
             layout = &pieces;
             memory = AviWriter::Memory::LiteralPiecesOnly;
@@ -131,7 +153,7 @@ bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold
             if (size <= threshold) {
                 const uint8_t* bytes = reader.at(block.data_offset, size);
                 if (!bytes)
-                    return false;
+                    return stop("a frame cannot be read");
                 std::memcpy(data, bytes, size);
             } else {
                 pieces.assign(1, Piece{0, size, static_cast<int64_t>(block.data_offset)});
@@ -144,7 +166,7 @@ bool copy_direct(Source& source, AVBSFContext* conversion, size_t copy_threshold
         frame_packet->size = static_cast<int>(size);
         frame_packet->flags = block.key ? AV_PKT_FLAG_KEY : 0;
         avi.write(frame_packet.get(), frames, layout, memory);
-        times.add(time);
+        times.add(*time);
         ++frames;
         progress.update(static_cast<int64_t>(scanner.position()), static_cast<int64_t>(file_size), frames);
     }

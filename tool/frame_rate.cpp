@@ -23,7 +23,7 @@ std::optional<Rational> reduce_rate(Rational rate)
 
     // Already small: keep it exactly.
     const int64_t g = std::gcd(rate.num, rate.den);
-    if (rate.den / g <= kMaxRateDenominator)
+    if (rate.den / g <= kMaxRateDenominator && rate.num / g <= INT32_MAX)
         return Rational{rate.num / g, rate.den / g};
 
     // Rates rounded through a nanosecond frame duration (1e9/41708333) come

@@ -11,6 +11,10 @@ extern "C" {
 
 namespace mp {
 
+// The fastest rate an AVI file written by libavformat holds: its AVI muxer
+// gives faster video a coarser time base, in which frame numbers collide.
+constexpr int64_t kMaxAviFramesPerSecond = 1000;
+
 struct Rational {
     int64_t num = 0;
     int64_t den = 1;
@@ -18,7 +22,8 @@ struct Rational {
 };
 
 // A small rational for `rate` (frames per second) in the AVI header: the
-// rate itself when its reduced denominator is at most 1001; else a whole
+// rate itself when its reduced denominator is at most 1001 (and its
+// numerator fits in 32 bits); else a whole
 // rate or n/1001 when within one part in a million (1e9/41708333 becomes
 // 24000/1001, 1e9/40000000 becomes 25/1); else, for an irregular average,
 // the closest fraction with a denominator up to 1001 and a numerator that

@@ -90,7 +90,7 @@ int main(int argc, char** argv)
 #endif
     mp::install_interrupt_handlers();
     mp::Progress progress(stderr, mp::stderr_is_terminal());
-    const mp::DemuxJob job{cmd.source, cmd.avi, cmd.timecodes};
+    const mp::DemuxJob job{cmd.source, cmd.avi, cmd.timecodes, cmd.way};
 
     // Reporting to the desktop and the run record only when asked for:
     // otherwise no bus connection and no record, as from any script.

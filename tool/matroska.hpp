@@ -38,6 +38,8 @@ constexpr uint32_t kDefaultDuration = 0x23E383;
 constexpr uint32_t kContentEncodings = 0x6D80;
 constexpr uint32_t kCodecDelay = 0x56AA;
 constexpr uint32_t kTrackTimestampScale = 0x23314F;
+constexpr uint32_t kVideo = 0xE0;
+constexpr uint32_t kFrameRate = 0x2383E3;  // child of Video
 
 // Children of a cluster.
 constexpr uint32_t kTimestamp = 0xE7;
@@ -56,6 +58,14 @@ constexpr uint32_t kReferenceBlock = 0xFB;
 constexpr uint32_t kCodecState = 0xA4;
 constexpr uint32_t kDiscardPadding = 0x75A2;
 constexpr uint32_t kSlices = 0x8E;
+
+// Children of BlockAdditions and of a BlockMore.
+constexpr uint32_t kBlockMore = 0xA6;
+constexpr uint32_t kBlockAddId = 0xEE;
+constexpr uint32_t kBlockAdditional = 0xA5;
+
+// libavformat refuses binary elements (frames among them) larger than this.
+constexpr uint64_t kMaxBinarySize = 0x10000000;
 
 // Values of TrackType.
 constexpr uint64_t kVideoTrack = 1;

@@ -61,6 +61,12 @@ bool parse_tracks(Span s, std::vector<MatroskaTrack>& tracks)
                 if (!read_uint(value, number) || number != 0)
                     track.adjusted_timing = true;
                 break;
+            case mkv::kVideo:
+                ebml::for_each_child(value, [&](uint32_t child, Span) {
+                    if (child == mkv::kFrameRate)
+                        track.frame_rate_given = true;
+                });
+                break;
             case mkv::kTrackTimestampScale:
                 // A float; anything but exactly 1.0 (4 or 8 bytes) changes timing.
                 if (!is_float_one(value))

@@ -26,6 +26,10 @@ struct MatroskaTrack {
     // timestamp scale (a track timestamp scale other than 1 or a codec
     // delay), so they need the demuxer's own arithmetic.
     bool adjusted_timing = false;
+    // Set when the track states a frame rate (Video/FrameRate): without a
+    // default duration, libavformat derives one from it that this header
+    // does not hold.
+    bool frame_rate_given = false;
 };
 
 struct MatroskaHeader {

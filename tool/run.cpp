@@ -3,6 +3,7 @@
 #include "av_error.hpp"
 #include "damage.hpp"
 #include "demuxer_way.hpp"
+#include "direct_check.hpp"
 #include "direct_way.hpp"
 #include "ffmpeg_log.hpp"
 #include "output_files.hpp"
@@ -37,12 +38,23 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     std::unique_ptr<PendingOutputs> out;
     std::optional<std::string> damage;
     bool direct = false;
-    if (job.allow_direct && direct_way_fits(source)) {
-        const BsfPtr conversion = make_conversion(source.stream, source.name);
-        out = outputs_for(job, source, conversion.get(), source.file.fd());
-        direct = copy_direct(source, conversion.get(), job.copy_threshold, out->avi(), out->times(), progress);
-        if (!direct)
-            out.reset();  // removes what it wrote; the demuxer way starts afresh
+    if (job.way != Way::Demuxer) {
+        std::optional<std::string> why_not = direct_way_refusal(source);
+        if (!why_not)
+            why_not = direct_way_disagreement(source, log);
+        if (!why_not) {
+            const BsfPtr conversion = make_conversion(source.stream, source.name);
+            out = outputs_for(job, source, conversion.get(), source.file.fd());
+            std::string why_stopped;
+            direct = copy_direct(source, conversion.get(), job.copy_threshold, out->avi(), out->times(), progress,
+                                 why_stopped);
+            if (!direct) {
+                out.reset();  // removes what it wrote; the demuxer way starts afresh
+                why_not = why_stopped;
+            }
+        }
+        if (!direct && job.way == Way::Direct)
+            throw Error(source.name + " cannot take the direct way: " + *why_not + "; nothing was written");
     }
     if (!direct) {
         const BsfPtr conversion = make_conversion(source.stream, source.name);

@@ -2,11 +2,15 @@
 
 #include "av_error.hpp"
 #include "avi_writer.hpp"
+#include "ebml.hpp"
 #include "ffmpeg_log.hpp"
 #include "interrupt.hpp"
 #include "matroska.hpp"
 #include "nal_units.hpp"
+#include "timecodes.hpp"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -75,34 +79,58 @@ int pick_video_stream(const AVFormatContext* input, const std::string& name)
     throw Error(name + " has no video track" + (saw_cover ? " (only a cover picture)" : ""));
 }
 
-// The header entry of the chosen stream. libavformat creates one stream per
-// track it supports, in track order, so the n-th video stream is normally
-// the n-th video track; a codec check guards against a skipped track.
-const MatroskaTrack* match_track(const MatroskaHeader& header, const AVFormatContext* input, int index)
+// The header entry of the track whose block the stream's first packet came
+// from: libavformat gives a packet the position of its block's data, which
+// starts with the track number. nullptr when that cannot be read or the
+// entry is not a video track.
+const MatroskaTrack* track_of_first_packet(const MatroskaHeader& header, SourceFile& file, const AVPacket* first)
 {
-    int nth = 0;
-    for (int i = 0; i < index; ++i) {
-        const AVStream* st = input->streams[i];
-        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !is_cover_picture(st))
-            ++nth;
-    }
-    const MatroskaTrack* track = nullptr;
-    for (const MatroskaTrack& t : header.tracks) {
-        if (t.type == mkv::kVideoTrack && nth-- == 0) {
-            track = &t;
-            break;
-        }
-    }
-    if (!track)
+    if (!first || first->pos < 0)
         return nullptr;
-    const AVCodecParameters* par = input->streams[index]->codecpar;
-    if (mkv::stored_in_vfw_mode(track->codec_id) && par->codec_tag == 0)
+    SourceReader reader(file.fd(), file.size());
+    const auto pos = static_cast<uint64_t>(first->pos);
+    const uint64_t left = pos < reader.file_size() ? reader.file_size() - pos : 0;
+    const auto avail = static_cast<size_t>(std::min<uint64_t>(8, left));
+    const uint8_t* p = reader.at(pos, avail);
+    if (!p)
         return nullptr;
-    if (track->codec_id.starts_with(mkv::kAvcCodecId) && par->codec_id != AV_CODEC_ID_H264)
+    ebml::Span s{p, p + avail};
+    uint64_t number = 0;
+    if (!ebml::read_size(s, number))
         return nullptr;
-    if (track->codec_id.starts_with(mkv::kHevcCodecId) && par->codec_id != AV_CODEC_ID_HEVC)
-        return nullptr;
-    return track;
+    const MatroskaTrack* track = header.find_track(number);
+    return track && track->type == mkv::kVideoTrack ? track : nullptr;
+}
+
+// Formats frames per second for messages: "1000000000", "1000.001".
+std::string rate_text(double fps)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", fps);
+    std::string s(text);
+    while (s.back() == '0')
+        s.pop_back();
+    if (s.back() == '.')
+        s.pop_back();
+    return s;
+}
+
+// A default duration is used for the AVI's rate and for frames without a
+// duration of their own. One the AVI cannot hold, or longer than any frame
+// can last, is damage in the header: the job is refused with a message
+// naming it, the same whichever way would read the frames.
+void check_default_duration(const MatroskaTrack* track, const std::string& name)
+{
+    if (!track || !track->default_duration_ns)
+        return;
+    const uint64_t ns = *track->default_duration_ns;
+    const std::string stated = name + " gives its video track a default frame duration of " + std::to_string(ns) + " ns";
+    if (ns < static_cast<uint64_t>(1000000000 / kMaxAviFramesPerSecond))
+        throw Error(stated + " (" + rate_text(1e9 / static_cast<double>(ns)) +
+                    " frames per second); an AVI file holds at most " + std::to_string(kMaxAviFramesPerSecond) +
+                    " frames per second, so nothing was written");
+    if (ns > static_cast<uint64_t>(kMaxTimeNs))
+        throw Error(stated + ", over 36 years; no frame lasts that long, so nothing was written");
 }
 
 std::string codec_name(AVCodecID codec)
@@ -116,7 +144,7 @@ std::string codec_name(AVCodecID codec)
 }  // namespace
 
 Source::Source(const fs::path& path, LogCapture& log)
-    : name(quote_name(path.string())), file(path), input(open_input(path, name, file, log))
+    : name(quote_name(path.string())), file(path), input(open_input(path, name, file, log)), packets(input.get())
 {
     AVFormatContext* in = input.get();
     log.watch(in, in->pb);
@@ -140,7 +168,9 @@ Source::Source(const fs::path& path, LogCapture& log)
         SourceReader reader(file.fd(), file.size());
         header = read_matroska_header(reader);
     }
-    track = header ? match_track(*header, in, index) : nullptr;
+    const std::vector<const AVPacket*> first = packets.first_of(index, 1);
+    track = header ? track_of_first_packet(*header, file, first.empty() ? nullptr : first.front()) : nullptr;
+    check_default_duration(track, name);
     vfw = track && mkv::stored_in_vfw_mode(track->codec_id);
 
     const AVCodecParameters* par = stream->codecpar;
@@ -149,6 +179,11 @@ Source::Source(const fs::path& path, LogCapture& log)
         throw Error("the video track of " + name + " is " + codec_name(par->codec_id) +
                     ", which an AVI file cannot identify (no FourCC); nothing was written");
     rate = nominal_rate(stream->avg_frame_rate, default_duration_or_none(track));
+    if (rate.num > kMaxAviFramesPerSecond * rate.den)
+        throw Error("the video track of " + name + " runs at " +
+                    rate_text(static_cast<double>(rate.num) / static_cast<double>(rate.den)) +
+                    " frames per second; an AVI file holds at most " + std::to_string(kMaxAviFramesPerSecond) +
+                    ", so nothing was written");
     nal_length_size = nal_length_size_of(par->codec_id, par->extradata, static_cast<size_t>(par->extradata_size));
 }
 

@@ -1,6 +1,7 @@
 #include "timecodes.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace mp {
 
@@ -27,6 +28,10 @@ std::string format_ms(int64_t ns)
 
 void TimecodeList::add(const FrameTime& frame)
 {
+    const bool in_range = frame.ns >= -kMaxTimeNs && frame.ns <= kMaxTimeNs &&
+                          (!frame.duration_ns || (*frame.duration_ns > 0 && *frame.duration_ns <= kMaxTimeNs));
+    if (!in_range)
+        throw std::invalid_argument("frame time out of range");
     if (times_.empty() || frame.ns > latest_ns_) {
         latest_ns_ = frame.ns;
         latest_duration_ = frame.duration_ns;
@@ -55,6 +60,39 @@ FrameTime block_frame_time(int64_t ns, int64_t stored_duration_ns, int64_t tick_
     } else if (default_ns >= 0) {
         t.duration_ns = default_ns;
     }
+    return t;
+}
+
+std::optional<int64_t> ticks_to_ns(int64_t ticks, TimeBase base)
+{
+    if (base.num <= 0 || base.den <= 0)
+        return std::nullopt;
+    // |ticks| * num * 1e9 stays below 2^124, well inside 128 bits.
+    const bool negative = ticks < 0;
+    const __int128 magnitude = negative ? -static_cast<__int128>(ticks) : static_cast<__int128>(ticks);
+    const __int128 scaled = magnitude * base.num * 1000000000;
+    const __int128 ns = (scaled + base.den / 2) / base.den;
+    if (ns > kMaxTimeNs)
+        return std::nullopt;
+    return static_cast<int64_t>(negative ? -ns : ns);
+}
+
+std::optional<FrameTime> frame_time(int64_t ticks, int64_t duration_ticks, TimeBase base, int64_t default_ns)
+{
+    const std::optional<int64_t> ns = ticks_to_ns(ticks, base);
+    const std::optional<int64_t> tick_ns = ticks_to_ns(1, base);
+    if (!ns || !tick_ns)
+        return std::nullopt;
+    int64_t stored_ns = 0;
+    if (duration_ticks > 0) {
+        const std::optional<int64_t> d = ticks_to_ns(duration_ticks, base);
+        if (!d)
+            return std::nullopt;
+        stored_ns = *d;
+    }
+    const FrameTime t = block_frame_time(*ns, stored_ns, *tick_ns, default_ns > 0 ? default_ns : -1);
+    if (t.duration_ns && *t.duration_ns > kMaxTimeNs)
+        return std::nullopt;
     return t;
 }
 

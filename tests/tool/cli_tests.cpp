@@ -16,6 +16,8 @@ struct CliCase {
     const char* name;
     std::vector<std::string_view> args;
     Command::Kind kind;
+    bool notify = false;
+    mp::Way way = mp::Way::Auto;
 };
 
 void PrintTo(const CliCase& c, std::ostream* os)
@@ -31,9 +33,12 @@ TEST_P(MpCli, ParsesTheArguments)
     const Command cmd = mp::parse_command_line(c.args);
     EXPECT_EQ(cmd.kind, c.kind);
     if (c.kind == Command::Kind::Run) {
-        EXPECT_EQ(cmd.source, c.args[0]);
-        EXPECT_EQ(cmd.avi, c.args[1]);
-        EXPECT_EQ(cmd.timecodes, c.args[2]);
+        const size_t names = c.args.size() - 3;
+        EXPECT_EQ(cmd.source, c.args[names]);
+        EXPECT_EQ(cmd.avi, c.args[names + 1]);
+        EXPECT_EQ(cmd.timecodes, c.args[names + 2]);
+        EXPECT_EQ(cmd.notify, c.notify);
+        EXPECT_EQ(cmd.way, c.way);
     }
 }
 
@@ -50,7 +55,20 @@ INSTANTIATE_TEST_SUITE_P(
                       CliCase{"HelpAndVersion", {"--help", "--version"}, Command::Kind::Usage},
                       CliCase{"ThreeFiles", {"a.mkv", "b.avi", "c.txt"}, Command::Kind::Run},
                       CliCase{"ThreeOptionsAreFiles", {"--help", "--version", "-x"}, Command::Kind::Run},
-                      CliCase{"EmptyName", {"a.mkv", "", "c.txt"}, Command::Kind::Usage}),
+                      CliCase{"EmptyName", {"a.mkv", "", "c.txt"}, Command::Kind::Usage},
+                      CliCase{"Notify", {"--notify", "a", "b", "c"}, Command::Kind::Run, true},
+                      CliCase{"WayDirect", {"--way=direct", "a", "b", "c"}, Command::Kind::Run, false, mp::Way::Direct},
+                      CliCase{"WayDemuxer", {"--way=demuxer", "a", "b", "c"}, Command::Kind::Run, false,
+                              mp::Way::Demuxer},
+                      CliCase{"WayAuto", {"--way=auto", "a", "b", "c"}, Command::Kind::Run},
+                      CliCase{"BothOptionsEitherOrder", {"--way=direct", "--notify", "a", "b", "c"},
+                              Command::Kind::Run, true, mp::Way::Direct},
+                      CliCase{"UnknownWay", {"--way=fast", "a", "b", "c"}, Command::Kind::Usage},
+                      CliCase{"EmptyWay", {"--way=", "a", "b", "c"}, Command::Kind::Usage},
+                      CliCase{"WayTwice", {"--way=direct", "--way=demuxer", "a", "b", "c"}, Command::Kind::Usage},
+                      CliCase{"NotifyTwice", {"--notify", "--notify", "a", "b", "c"}, Command::Kind::Usage},
+                      CliCase{"OptionAfterTheNames", {"a", "b", "c", "--way=direct"}, Command::Kind::Usage},
+                      CliCase{"WayAloneIsAName", {"--way=direct", "b", "c"}, Command::Kind::Run}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MpCliText, VersionAndOneLineUsage)

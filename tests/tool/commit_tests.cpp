@@ -302,7 +302,7 @@ INSTANTIATE_TEST_SUITE_P(Targets, MpCommitOntoFolder,
 
 struct LateFolderCase {
     const char* name;
-    bool allow_direct;
+    mp::Way way;
     int folder_at;
 };
 
@@ -321,7 +321,7 @@ TEST_P(MpRunTargetBecomesFolder, FailsWithBothTargetsAsBefore)
     job.source = fixtures() / "h264_bframes.mkv";
     job.avi = dir / kTargets[0];
     job.timecodes = dir / kTargets[1];
-    job.allow_direct = c.allow_direct;
+    job.way = c.way;
     write_file(job.avi, kOld[0]);
     write_file(job.timecodes, kOld[1]);
     const fs::path late = c.folder_at == 0 ? job.avi : job.timecodes;
@@ -350,7 +350,7 @@ TEST_P(MpRunTargetBecomesFolder, FailsWithBothTargetsAsBefore)
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, MpRunTargetBecomesFolder,
-                         ::testing::Values(LateFolderCase{"TimecodesDirectWay", true, 1},
-                                           LateFolderCase{"TimecodesDemuxerWay", false, 1},
-                                           LateFolderCase{"AviDirectWay", true, 0}),
+                         ::testing::Values(LateFolderCase{"TimecodesDirectWay", mp::Way::Direct, 1},
+                                           LateFolderCase{"TimecodesDemuxerWay", mp::Way::Demuxer, 1},
+                                           LateFolderCase{"AviDirectWay", mp::Way::Direct, 0}),
                          row_name<LateFolderCase>);

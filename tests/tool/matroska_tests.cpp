@@ -4,10 +4,13 @@
 #include "ebml.hpp"
 #include "ebml_builders.hpp"
 #include "matroska.hpp"
+#include "matroska_file.hpp"
 #include "matroska_header.hpp"
 #include "source_reader.hpp"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cstdio>
 #include <optional>
@@ -187,21 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // The block scanner, on a file and on the same bytes in memory.
 
-// A block's payload: track number, relative timestamp, flags, frame bytes.
-std::string block(unsigned track, int16_t relative, uint8_t flags, const std::string& frame)
-{
-    std::string s;
-    s += static_cast<char>(0x80 | track);
-    s += static_cast<char>((static_cast<uint16_t>(relative) >> 8) & 0xFF);
-    s += static_cast<char>(static_cast<uint16_t>(relative) & 0xFF);
-    s += static_cast<char>(flags);
-    return s + frame;
-}
-
-std::string cluster(uint64_t ticks, const std::string& children)
-{
-    return element(mkv::kCluster, uint_element(mkv::kTimestamp, ticks) + children);
-}
+using mptest::matroska_file::block;
+using mptest::matroska_file::cluster;
 
 struct Seen {
     int64_t ticks;
@@ -266,8 +256,13 @@ Scanned scan(mp::SourceReader& reader, const std::string& file, uint64_t start, 
     mp::BlockScanner scanner(reader, start, end, 2, {1, 2});
     Scanned s;
     mp::BlockInfo b;
-    while ((s.last = scanner.next(b)) == mp::BlockScanner::Step::Block && s.blocks.size() < 10)
+    while ((s.last = scanner.next(b)) == mp::BlockScanner::Step::Block && s.blocks.size() < 10) {
         s.blocks.push_back({b.ticks, b.key, b.duration_ticks, file.substr(b.data_offset, b.size)});
+        // The block's data (libavformat's packet position) starts with the
+        // track number; the header before the frame is 4 bytes here.
+        EXPECT_EQ(file.at(b.block_offset), '\x82');
+        EXPECT_EQ(b.data_offset - b.block_offset, 4u);
+    }
     s.after_last = scanner.next(b);
     return s;
 }
@@ -339,8 +334,88 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"ClusterOverrunsTheSegment",
                  first_cluster() + id_bytes(mkv::kCluster) + vint_size(1000) + uint_element(mkv::kTimestamp, 1),
                  kFirstBlock, Step::Irregular},
+        // Elements libavformat's demuxer refuses, or skips, in a cluster it
+        // otherwise reads.
+        ScanCase{"ReferenceBlockOfNineBytes",
+                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
+                                                       element(mkv::kBlock, block(2, 0, 0, "x")) +
+                                                           element(mkv::kReferenceBlock, std::string(9, '\x01')))),
+                 kFirstBlock, Step::Irregular},
+        ScanCase{"DiscardPaddingOfNineBytes",
+                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
+                                                       element(mkv::kBlock, block(2, 0, 0x80, "x")) +
+                                                           element(mkv::kDiscardPadding, std::string(9, '\x01')))),
+                 kFirstBlock, Step::Irregular},
+        ScanCase{"DamagedGroupOfAnotherTrack",
+                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
+                                                       element(mkv::kBlock, block(1, 0, 0, "audio")) +
+                                                           element(mkv::kReferenceBlock, std::string(9, '\x01')))),
+                 kFirstBlock, Step::Irregular},
+        ScanCase{"BlockAdditionsOfAFrame",
+                 first_cluster() +
+                     cluster(20, element(mkv::kBlockGroup,
+                                         element(mkv::kBlock, block(2, 0, 0, "with-alpha")) +
+                                             element(mkv::kBlockAdditions,
+                                                     element(mkv::kBlockMore,
+                                                             uint_element(mkv::kBlockAddId, 1) +
+                                                                 element(mkv::kBlockAdditional, "alpha"))))),
+                 {kFirstBlock[0], {20, true, std::nullopt, "with-alpha"}}, Step::End},
+        ScanCase{"BlockAddIdOfNineBytes",
+                 first_cluster() +
+                     cluster(20, element(mkv::kBlockGroup,
+                                         element(mkv::kBlock, block(2, 0, 0, "x")) +
+                                             element(mkv::kBlockAdditions,
+                                                     element(mkv::kBlockMore,
+                                                             element(mkv::kBlockAddId, std::string(9, '\x01')))))),
+                 kFirstBlock, Step::Irregular},
+        ScanCase{"UnknownElementInBlockAdditions",
+                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
+                                                       element(mkv::kBlock, block(2, 0, 0, "x")) +
+                                                           element(mkv::kBlockAdditions, element(0x4444, "what")))),
+                 kFirstBlock, Step::Irregular},
+        // The demuxer takes a cluster timestamp through a double, which
+        // holds integers exactly up to 2^53.
+        ScanCase{"ClusterTimestampAtTheExactLimit",
+                 cluster(uint64_t{1} << 53, element(mkv::kSimpleBlock, block(2, 0, 0x80, "far"))),
+                 {{int64_t{1} << 53, true, std::nullopt, "far"}}, Step::End},
+        ScanCase{"ClusterTimestampPastTheExactLimit",
+                 first_cluster() + cluster((uint64_t{1} << 53) + 1, element(mkv::kSimpleBlock, block(2, 0, 0x80, "x"))),
+                 kFirstBlock, Step::Irregular},
         // Anything after the segment is for the demuxer way to judge.
         ScanCase{"DataAfterTheSegment", first_cluster(), {}, Step::Irregular, "trailing"}),
     row_name<ScanCase>);
+
+// libavformat refuses frames over 256 MiB. The file is sparse: the scan
+// reads only the element headers.
+TEST(MpBlockScanLimits, FrameLargerThanTheDemuxerTakesIsIrregular)
+{
+    for (const uint64_t size : {mp::mkv::kMaxBinarySize, mp::mkv::kMaxBinarySize + 1}) {
+        SCOPED_TRACE("block element of " + std::to_string(size) + " bytes");
+        const std::string block_header = block(2, 0, 0x80, "");
+        const std::string before = uint_element(mkv::kTimestamp, 0) + id_bytes(mkv::kSimpleBlock) + vint_size(size);
+        const uint64_t cluster_size = before.size() + size;
+        std::string head = element(mkv::kEbml, element(0x4282, "matroska")) + id_bytes(mkv::kSegment) +
+                           vint_size(cluster_size + 12);
+        const uint64_t start = head.size();
+        head += id_bytes(mkv::kCluster) + vint_size(cluster_size) + before + block_header;
+        std::FILE* f = std::tmpfile();
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(head.data(), 1, head.size(), f), head.size());
+        std::fflush(f);
+        const uint64_t file_size = start + 12 + cluster_size;
+        ASSERT_EQ(ftruncate(fileno(f), static_cast<off_t>(file_size)), 0);
+        mp::SourceReader reader(fileno(f), file_size);
+        mp::BlockScanner scanner(reader, start, file_size, 2, {2});
+        mp::BlockInfo b;
+        const mp::BlockScanner::Step step = scanner.next(b);
+        if (size <= mp::mkv::kMaxBinarySize) {
+            EXPECT_EQ(step, mp::BlockScanner::Step::Block);
+            EXPECT_EQ(b.size, size - block_header.size());
+        } else {
+            EXPECT_EQ(step, mp::BlockScanner::Step::Irregular);
+        }
+        std::fclose(f);
+    }
+}
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <stdexcept>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,6 +90,111 @@ INSTANTIATE_TEST_SUITE_P(
                       BlockTimeCase{"LongerThanTheDefaultIsItsOwn", 5000000, 42000000, 1000000, 41708333,
                                     42000000}),
     row_name<BlockTimeCase>);
+
+// ---------------------------------------------------------------------------
+// Ticks of a stream's time base in nanoseconds: exact, rounded like
+// libavformat's rescaling, and refused beyond the range every sum of the
+// timecode file fits in.
+struct TicksCase {
+    const char* name;
+    int64_t ticks;
+    mp::TimeBase base;
+    std::optional<int64_t> ns;
+};
+
+void PrintTo(const TicksCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MpTicksToNs : public ::testing::TestWithParam<TicksCase> {};
+
+TEST_P(MpTicksToNs, ConvertsOrRefuses)
+{
+    const TicksCase& c = GetParam();
+    EXPECT_EQ(mp::ticks_to_ns(c.ticks, c.base), c.ns);
+}
+
+constexpr mp::TimeBase kMs{1, 1000};
+constexpr mp::TimeBase kNs{1, 1000000000};
+
+INSTANTIATE_TEST_SUITE_P(
+    Ticks, MpTicksToNs,
+    ::testing::Values(TicksCase{"Milliseconds", 1234, kMs, 1234000000},
+                      TicksCase{"TenMicroseconds", 100025, {1, 100000}, 1000250000},
+                      TicksCase{"Negative", -20, kMs, -20000000},
+                      TicksCase{"HalfRoundsAwayFromZero", 1, {1, 2000000000}, 1},
+                      TicksCase{"NegativeHalfRoundsAwayFromZero", -1, {1, 2000000000}, -1},
+                      TicksCase{"BelowHalfRoundsDown", 1, {1, 2000000001}, 0},
+                      TicksCase{"ThirdsOfASecond", 2, {1, 3}, 666666667},
+                      TicksCase{"AtTheLimit", mp::kMaxTimeNs, kNs, mp::kMaxTimeNs},
+                      TicksCase{"PastTheLimit", mp::kMaxTimeNs + 1, kNs, std::nullopt},
+                      TicksCase{"NegativeAtTheLimit", -mp::kMaxTimeNs, kNs, -mp::kMaxTimeNs},
+                      TicksCase{"NegativePastTheLimit", -mp::kMaxTimeNs - 1, kNs, std::nullopt},
+                      TicksCase{"LargestTicks", INT64_MAX, kMs, std::nullopt},
+                      TicksCase{"SmallestTicks", INT64_MIN, kMs, std::nullopt},
+                      TicksCase{"LargestTicksOfTheCoarsestBase", INT64_MAX, {INT_MAX, 1}, std::nullopt},
+                      TicksCase{"ZeroDenominator", 5, {1, 0}, std::nullopt},
+                      TicksCase{"NegativeNumerator", 5, {-1, 1000}, std::nullopt}),
+    row_name<TicksCase>);
+
+// ---------------------------------------------------------------------------
+// A frame from the timestamp and duration its packet or block gives, in
+// ticks: the same for both ways, or refused when it cannot be placed.
+struct PacketTimeCase {
+    const char* name;
+    int64_t ticks;
+    int64_t duration_ticks;
+    int64_t default_ns;
+    std::optional<mp::FrameTime> time;
+};
+
+void PrintTo(const PacketTimeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MpFrameTimeFromTicks : public ::testing::TestWithParam<PacketTimeCase> {};
+
+TEST_P(MpFrameTimeFromTicks, PlacesTheFrameOrRefusesIt)
+{
+    const PacketTimeCase& c = GetParam();
+    EXPECT_EQ(mp::frame_time(c.ticks, c.duration_ticks, kMs, c.default_ns), c.time);
+}
+
+constexpr int64_t kMaxMs = mp::kMaxTimeNs / 1000000;
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, MpFrameTimeFromTicks,
+    ::testing::Values(
+        PacketTimeCase{"StoredDuration", 40, 40, -1, mp::FrameTime{40000000, 40000000}},
+        PacketTimeCase{"DefaultCutToWholeTicks", 40, 41, 41708333, mp::FrameTime{40000000, 41708333}},
+        PacketTimeCase{"NoDurationTakesTheDefault", 40, 0, 41708333, mp::FrameTime{40000000, 41708333}},
+        PacketTimeCase{"NegativeDurationIsNone", 40, -5, -1, mp::FrameTime{40000000, std::nullopt}},
+        PacketTimeCase{"ZeroDefaultIsNone", 40, 0, 0, mp::FrameTime{40000000, std::nullopt}},
+        PacketTimeCase{"LatestTimestamp", kMaxMs, 1, -1, mp::FrameTime{kMaxMs * 1000000, 1000000}},
+        PacketTimeCase{"TimestampTooLate", kMaxMs + 1, 1, -1, std::nullopt},
+        PacketTimeCase{"TimestampTooEarly", -kMaxMs - 1, 1, -1, std::nullopt},
+        PacketTimeCase{"LongestStoredDuration", 0, kMaxMs, -1, mp::FrameTime{0, kMaxMs * 1000000}},
+        PacketTimeCase{"StoredDurationTooLong", 0, INT64_MAX, -1, std::nullopt},
+        PacketTimeCase{"DefaultTooLong", 0, 0, INT64_MAX, std::nullopt}),
+    row_name<PacketTimeCase>);
+
+// Whatever the frames' times, the end line and every line of the file come
+// out of checked values: the extremes of the range still give exact lines.
+TEST(MpTimecodeListRange, ExtremeFramesGiveExactLinesAndOthersAreRefused)
+{
+    mp::TimecodeList list;
+    list.add({-mp::kMaxTimeNs, std::nullopt});
+    list.add({mp::kMaxTimeNs, std::nullopt});
+    EXPECT_THROW(list.add({mp::kMaxTimeNs + 1, std::nullopt}), std::invalid_argument);
+    EXPECT_THROW(list.add({0, mp::kMaxTimeNs + 1}), std::invalid_argument);
+    EXPECT_THROW(list.add({0, 0}), std::invalid_argument);
+    list.finish();
+    ASSERT_EQ(list.size(), 2u);
+    // The last interval, 2^61 ns, added to the last frame.
+    EXPECT_EQ(list.end_ns(), 3 * mp::kMaxTimeNs);
+}
 
 // ---------------------------------------------------------------------------
 struct ListCase {
@@ -194,7 +300,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{"NegativeDenominator", {25, -1}, std::nullopt},
                       RateCase{"BelowOnePer1001", {1, 5000}, std::nullopt},
                       RateCase{"JustBelowOnePer1001", {1000, 1001007}, std::nullopt},
-                      RateCase{"AboveInt32", {INT64_MAX, 1}, std::nullopt}),
+                      RateCase{"AboveInt32", {INT64_MAX, 1}, std::nullopt},
+                      // Reduced, 34356592643/125: a small denominator, but a
+                      // numerator an AVI header cannot hold.
+                      RateCase{"SmallDenominatorNumeratorPast32Bits", {1099410964576, 4000}, Rational{274852741, 1}}),
     row_name<RateCase>);
 
 // An irregular average gets the closest fraction the AVI header takes:

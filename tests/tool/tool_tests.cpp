@@ -183,7 +183,7 @@ Written demux_in_process(const fs::path& source, const fs::path& dir, bool allow
     job.source = source;
     job.avi = dir / "out.avi";
     job.timecodes = dir / "out.txt";
-    job.allow_direct = allow_direct;
+    job.way = allow_direct ? mp::Way::Auto : mp::Way::Demuxer;
     job.copy_threshold = threshold;
     mp::Progress quiet(stderr, false);
     Written w;

@@ -8,6 +8,7 @@
 #include "desktop_notifier.hpp"
 #include "private_bus.hpp"
 #include "progress.hpp"
+#include "record_fields.hpp"
 #include "run_log.hpp"
 #include "run_reporter.hpp"
 #include "support.hpp"
@@ -81,16 +82,6 @@ struct Scene {
         return env;
     }
 };
-
-std::vector<std::string> record_fields(const std::string& line)
-{
-    std::vector<std::string> fields;
-    size_t from = 0;
-    for (size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
-        fields.push_back(line.substr(from, tab - from));
-    fields.push_back(line.substr(from));
-    return fields;
-}
 
 std::string without_newline(std::string text)
 {

@@ -3,6 +3,7 @@
 // reporter that ties them together (with a fake notifier and clock).
 #include "cli.hpp"
 #include "desktop_notifier.hpp"
+#include "record_fields.hpp"
 #include "run_log.hpp"
 #include "run_report.hpp"
 #include "run_reporter.hpp"
@@ -374,16 +375,6 @@ std::string unescape(const std::string& field)
     return out;
 }
 
-std::vector<std::string> split_tabs(const std::string& line)
-{
-    std::vector<std::string> fields;
-    size_t from = 0;
-    for (size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
-        fields.push_back(line.substr(from, tab - from));
-    fields.push_back(line.substr(from));
-    return fields;
-}
-
 struct RecordCase {
     const char* name;
     mp::RunFiles files;
@@ -405,7 +396,7 @@ TEST_P(MpRecordLine, OneLineSixFieldsNothingLost)
     ASSERT_FALSE(line.empty());
     EXPECT_EQ(line.back(), '\n');
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
-    const std::vector<std::string> fields = split_tabs(line.substr(0, line.size() - 1));
+    const std::vector<std::string> fields = mptest::record_fields(line.substr(0, line.size() - 1));
     ASSERT_EQ(fields.size(), 6u) << line;
     EXPECT_EQ(fields[0], "2026-03-01T14:05:09+01:00");
     EXPECT_EQ(fields[1], std::to_string(c.outcome.exit_status));

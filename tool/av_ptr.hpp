@@ -20,17 +20,14 @@ inline void free_custom_io(AVIOContext** io)
     avio_context_free(io);
 }
 
-template <typename T, auto Free>
-using AvPtr = FreedPtr<T, Free>;
-
-using InputFormatPtr = AvPtr<AVFormatContext, avformat_close_input>;
+using InputFormatPtr = FreedPtr<AVFormatContext, avformat_close_input>;
 // The AVI muxer's context; its I/O context is always our own and is freed
 // by its owner.
-using OutputFormatPtr = AvPtr<AVFormatContext, avformat_free_context>;
-using PacketPtr = AvPtr<AVPacket, av_packet_free>;
-using FramePtr = AvPtr<AVFrame, av_frame_free>;
-using CustomIoPtr = AvPtr<AVIOContext, free_custom_io>;
-using BsfPtr = AvPtr<AVBSFContext, av_bsf_free>;
-using CodecContextPtr = AvPtr<AVCodecContext, avcodec_free_context>;
+using OutputFormatPtr = FreedPtr<AVFormatContext, avformat_free_context>;
+using PacketPtr = FreedPtr<AVPacket, av_packet_free>;
+using FramePtr = FreedPtr<AVFrame, av_frame_free>;
+using CustomIoPtr = FreedPtr<AVIOContext, free_custom_io>;
+using BsfPtr = FreedPtr<AVBSFContext, av_bsf_free>;
+using CodecContextPtr = FreedPtr<AVCodecContext, avcodec_free_context>;
 
 }  // namespace mp

@@ -114,6 +114,15 @@ int descriptor_of(std::FILE* file)
 #endif
 }
 
+bool seekable(int fd)
+{
+#if defined(_WIN32)
+    return _lseeki64(fd, 0, SEEK_CUR) >= 0;
+#else
+    return ::lseek(fd, 0, SEEK_CUR) >= 0;
+#endif
+}
+
 bool file_status(int fd, FileStatus& status)
 {
 #if defined(_WIN32)

@@ -29,6 +29,9 @@ int remove_file(const std::filesystem::path& path);
 // The descriptor of an open stdio file.
 int descriptor_of(std::FILE* file);
 
+// Whether the open descriptor `fd` can be written at any offset.
+bool seekable(int fd);
+
 struct FileStatus {
     bool folder = false;
     bool regular = false;

@@ -3,7 +3,7 @@
 #include "av_error.hpp"
 #include "file_io.hpp"
 #include "interrupt.hpp"
-#include "output_files.hpp"
+#include "output_file.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -84,10 +84,10 @@ int move_file(const fs::path& from, const fs::path& to, Move how)
 
 namespace {
 
-enum class Found { Nothing, File, Folder };
+enum class Found { Nothing, Regular, Folder, Other };
 
-// What is at `path`, not following a link there (a link to a folder is a
-// file that can be replaced like any other; the folder stays where it is).
+// What is at `path`, not following a link there: only a regular file is
+// ever replaced, and a node of any other kind keeps its name.
 Found found_at(const fs::path& path)
 {
     std::error_code ec;
@@ -97,7 +97,14 @@ Found found_at(const fs::path& path)
     if (ec || status.type() == fs::file_type::none)
         throw av_error(av_code_of(ec ? ec : std::make_error_code(std::errc::io_error)),
                        "cannot examine " + quote_name(path.string()));
-    return status.type() == fs::file_type::directory ? Found::Folder : Found::File;
+    switch (status.type()) {
+    case fs::file_type::regular:
+        return Found::Regular;
+    case fs::file_type::directory:
+        return Found::Folder;
+    default:
+        return Found::Other;
+    }
 }
 
 bool cannot_exchange(int err)
@@ -105,9 +112,15 @@ bool cannot_exchange(int err)
     return err == ENOSYS || err == EINVAL || err == ENOTSUP || err == EOPNOTSUPP;
 }
 
-Error folder_error(const fs::path& target)
+// A target that is no regular file when its new file is to take its name
+// (it became one during the run): left as it is.
+Error not_replaced_error(const OutputFile& out, Found found)
 {
-    return Error("output " + quote_name(target.string()) + " is a folder, not a file name");
+    const std::string name = quote_name(out.target().name.string());
+    if (found == Found::Folder)
+        return Error("output " + name + " is a folder, not a file name");
+    return Error("output " + name + " is no longer a regular file (something else took its name during the run); "
+                 "it was left as it is");
 }
 
 Error move_error(const fs::path& target, int err)
@@ -119,7 +132,7 @@ Error move_error(const fs::path& target, int err)
 // nowhere (there was none), at the temporary's name (exchanged), or under
 // a name of its own (moved aside first).
 struct Placed {
-    TempOutput* out = nullptr;
+    OutputFile* out = nullptr;
     fs::path old_at;
 };
 
@@ -130,7 +143,7 @@ public:
     Commit(const MoveFunction& move, size_t outputs) : move_(move) { placed_.reserve(outputs); }
 
     // Places `out`, or throws with everything placed so far undone.
-    void place(TempOutput& out)
+    void place(OutputFile& out)
     {
         try {
             place_one(out);
@@ -147,8 +160,9 @@ public:
     void finish()
     {
         for (Placed& p : placed_) {
-            // Should it fail, the old file stays under its hidden name;
-            // the new files are in place all the same.
+            // Should it fail, the old file stays under its hidden name,
+            // which the next run into the folder removes; the new files
+            // are in place all the same.
             if (!p.old_at.empty())
                 remove_file(p.old_at);
             p.out->release(!p.old_at.empty());
@@ -157,16 +171,16 @@ public:
     }
 
 private:
-    void place_one(TempOutput& out)
+    void place_one(OutputFile& out)
     {
-        const fs::path& target = out.target();
+        const fs::path& target = out.target().path;
         const fs::path& temp = out.path();
         // A few rounds when the target changes between the look and the
         // move (another run finishing beside us); then give up.
         for (int round = 0; round < 8; ++round) {
             const Found found = found_at(target);
-            if (found == Found::Folder)
-                throw folder_error(target);
+            if (found == Found::Folder || found == Found::Other)
+                throw not_replaced_error(out, found);
             if (found == Found::Nothing) {
                 const int err = move_(temp, target, Move::NoReplace);
                 if (err == EEXIST)
@@ -181,7 +195,11 @@ private:
                 continue;
             if (err == 0) {
                 placed_.push_back({&out, temp});
-                check_not_folder(target, temp);
+                // Something else may have taken the target's name between
+                // the look and the exchange: it goes back (undone with the
+                // rest), and the commit fails.
+                if (const Found swapped = found_at(temp); swapped != Found::Regular)
+                    throw not_replaced_error(out, swapped);
                 return;
             }
             if (!cannot_exchange(err))
@@ -194,26 +212,23 @@ private:
     }
 
     // Without an exchange (Windows, some file systems): the old file steps
-    // aside to a name of its own, then the new one takes the target's name.
-    // False when the old file went meanwhile.
-    bool move_aside(TempOutput& out)
+    // aside to the parked name, then the new one takes the target's name.
+    // A run killed in between has its old file put back by the next run
+    // (run_journal). False when the old file went meanwhile.
+    bool move_aside(OutputFile& out)
     {
-        const fs::path& target = out.target();
-        fs::path aside;
-        int err = EEXIST;
-        for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-            aside = hidden_name_beside(target, ".old");
-            err = move_(target, aside, Move::NoReplace);
-        }
+        const fs::path& target = out.target().path;
+        const fs::path aside = out.parked_path();
+        int err = move_(target, aside, Move::NoReplace);
         if (err == ENOENT)
             return false;
         if (err)
             throw move_error(target, err);
-        if (found_at(aside) == Found::Folder) {
+        if (const Found moved = found_at(aside); moved != Found::Regular) {
             if (move_(aside, target, Move::NoReplace) != 0)
-                throw Error(folder_error(target).what() + std::string("; it was moved to ") +
+                throw Error(not_replaced_error(out, moved).what() + std::string("; it was moved to ") +
                             quote_name(aside.string()) + " and could not be moved back");
-            throw folder_error(target);
+            throw not_replaced_error(out, moved);
         }
         err = move_(out.path(), target, Move::NoReplace);
         if (err) {
@@ -226,15 +241,6 @@ private:
         return true;
     }
 
-    // A folder that took the target's name just before the exchange now
-    // sits at `old_at`: it goes back (undone with the rest), and the
-    // commit fails.
-    void check_not_folder(const fs::path& target, const fs::path& old_at)
-    {
-        if (found_at(old_at) == Found::Folder)
-            throw folder_error(target);
-    }
-
     // Undoes every placed output, last first; what could not be undone is
     // told in the text returned (empty when all went back).
     std::string undo_all()
@@ -243,7 +249,7 @@ private:
         while (!placed_.empty()) {
             const Placed p = placed_.back();
             placed_.pop_back();
-            const fs::path& target = p.out->target();
+            const fs::path& target = p.out->target().path;
             const fs::path& temp = p.out->path();
             if (p.old_at.empty()) {
                 if (move_(target, temp, Move::NoReplace) != 0)
@@ -270,7 +276,7 @@ private:
 
 }  // namespace
 
-void commit_together(std::span<TempOutput* const> outputs, const MoveFunction& move)
+void commit_together(std::span<OutputFile* const> outputs, const MoveFunction& move)
 {
     // A signal from here on waits until the files are all in place or all
     // back: the run then ends as the commit did (a success when it went
@@ -278,8 +284,9 @@ void commit_together(std::span<TempOutput* const> outputs, const MoveFunction& m
     const StopSignalsHeld held;
     stop_if_interrupted();
     Commit commit(move, outputs.size());
-    for (TempOutput* out : outputs)
-        commit.place(*out);
+    for (OutputFile* out : outputs)
+        if (!out->in_place())
+            commit.place(*out);
     commit.finish();
 }
 

@@ -10,7 +10,7 @@
 
 namespace mp {
 
-class TempOutput;
+class OutputFile;
 
 // How a file is moved to another name in the same folder.
 enum class Move {
@@ -27,12 +27,13 @@ using MoveFunction = std::function<int(const std::filesystem::path& from, const 
 
 // Puts every finished (closed) temporary in place of its target, in order,
 // with SIGINT, SIGTERM and SIGHUP held back until all are in place or all
-// are undone. A stop requested before is Interrupted, with nothing moved.
-// A target that is (or becomes, up to its move) a folder is an error: a
-// folder is never replaced, and one that took a target's name between the
-// look and the move is put back. On an error every target already moved is
+// are undone; outputs written in place (devices) are passed over. A stop
+// requested before is Interrupted, with nothing moved. Only a regular file
+// is replaced: a target that is (or becomes, up to its move) a folder, a
+// device, a pipe, a socket or a link is an error, and one that took a
+// target's name between the look and the move is put back. On an error every target already moved is
 // given back its old file (or none), and Error is thrown; should that undo
 // itself fail, the message says where the old file is kept.
-void commit_together(std::span<TempOutput* const> outputs, const MoveFunction& move = move_file);
+void commit_together(std::span<OutputFile* const> outputs, const MoveFunction& move = move_file);
 
 }  // namespace mp

@@ -6,7 +6,8 @@
 #include "direct_check.hpp"
 #include "direct_way.hpp"
 #include "ffmpeg_log.hpp"
-#include "output_files.hpp"
+#include "output_target.hpp"
+#include "run_journal.hpp"
 #include "pending_outputs.hpp"
 #include "progress.hpp"
 #include "source.hpp"
@@ -20,18 +21,22 @@ namespace {
 
 // The outputs for one pass over the frames, for frames as the conversion
 // (if any) gives them.
-std::unique_ptr<PendingOutputs> outputs_for(const DemuxJob& job, const Source& source,
+std::unique_ptr<PendingOutputs> outputs_for(const OutputTargets& targets, const Source& source,
                                             const AVBSFContext* conversion, int copies_from)
 {
     const AVCodecParameters* par = conversion ? conversion->par_out : source.stream->codecpar;
-    return std::make_unique<PendingOutputs>(job.avi, job.timecodes, copies_from, par, source.fourcc, source.rate);
+    return std::make_unique<PendingOutputs>(targets, copies_from, par, source.fourcc, source.rate);
 }
 
 }  // namespace
 
 DemuxResult run_demux(const DemuxJob& job, Progress& progress)
 {
-    check_output_paths(job.source, job.avi, job.timecodes);
+    const OutputTargets targets = check_output_paths(job.source, job.avi, job.timecodes);
+    // What killed runs left in these folders is set right first, so no
+    // earlier run's half commit outlives this one.
+    for (const std::filesystem::path& file : replaced_files(targets))
+        recover_killed_runs(file.parent_path(), stderr);
     LogCapture log;
     Source source(job.source, log);
 
@@ -44,7 +49,7 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
             why_not = direct_way_disagreement(source, log);
         if (!why_not) {
             const BsfPtr conversion = make_conversion(source.stream, source.name);
-            out = outputs_for(job, source, conversion.get(), source.file.fd());
+            out = outputs_for(targets, source, conversion.get(), source.file.fd());
             std::string why_stopped;
             direct = copy_direct(source, conversion.get(), job.copy_threshold, out->avi(), out->times(), progress,
                                  why_stopped);
@@ -58,7 +63,7 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     }
     if (!direct) {
         const BsfPtr conversion = make_conversion(source.stream, source.name);
-        out = outputs_for(job, source, conversion.get(), -1);  // written from memory alone
+        out = outputs_for(targets, source, conversion.get(), -1);  // written from memory alone
         damage = copy_through_demuxer(source, conversion.get(), out->avi(), out->times(), progress);
     }
 

@@ -22,7 +22,7 @@ QByteArray ReadAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The tool's unfinished outputs are hidden ".<name>.<random>.part" files.
+// The tool's unfinished outputs are hidden ".tcdemux-TOKEN-N.part" files.
 bool HasPartialOutputs(const QString& folder) {
     return !QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden).isEmpty();
 }

@@ -7,7 +7,7 @@
 #include "demux.hpp"
 #include "interrupt.hpp"
 #include "output_commit.hpp"
-#include "output_files.hpp"
+#include "output_file.hpp"
 #include "progress.hpp"
 #include "support.hpp"
 
@@ -17,6 +17,8 @@
 #include <csignal>
 #include <optional>
 #include <regex>
+
+#include <sys/stat.h>
 
 using namespace mptest;
 
@@ -54,10 +56,11 @@ const char* const kTargets[] = {"out.avi", "out.txt"};
 const char* const kOld[] = {"old avi", "old timecodes"};
 const char* const kNew[] = {"new avi", "new timecodes"};
 
-// A finished temporary beside `target` holding `text`.
-std::unique_ptr<mp::TempOutput> finished(const fs::path& target, const std::string& text)
+// A finished new file for output `number` of `target`, holding `text`.
+std::unique_ptr<mp::OutputFile> finished(const fs::path& target, int number, const std::string& text)
 {
-    auto out = std::make_unique<mp::TempOutput>(target);
+    auto out = std::make_unique<mp::OutputFile>(mp::OutputTarget{target, target, mp::TargetKind::Regular}, "testtest",
+                                                number);
     EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), out->file()), text.size());
     EXPECT_TRUE(out->close());
     return out;
@@ -92,6 +95,7 @@ struct CommitCase {
     int signal_at_move_of = -1;    // raise `signal` just before that move
     int signal = 0;
     int folder_at_move_of = -1;    // a non-empty folder takes that target's name just before its first move
+    bool fifo_not_folder = false;  // a named pipe takes it instead
     bool no_exchange = false;      // the file system cannot exchange (the Windows way)
     bool undo_fails = false;       // putting an old file back fails too
     bool stop_before = false;      // a stop was requested before the commit
@@ -118,7 +122,7 @@ TEST_P(MpCommitTogether, BothTargetsNewOrBothAsBefore)
         if (c.old_targets)
             write_file(targets[k], kOld[k]);
     }
-    std::unique_ptr<mp::TempOutput> outputs[2] = {finished(targets[0], kNew[0]), finished(targets[1], kNew[1])};
+    std::unique_ptr<mp::OutputFile> outputs[2] = {finished(targets[0], 1, kNew[0]), finished(targets[1], 2, kNew[1])};
     const fs::path temps[2] = {outputs[0]->path(), outputs[1]->path()};
 
     std::optional<bool> stop_seen_at_signal;
@@ -133,8 +137,12 @@ TEST_P(MpCommitTogether, BothTargetsNewOrBothAsBefore)
             if (k == c.folder_at_move_of && !folder_made && (from == targets[k] || to == targets[k])) {
                 folder_made = true;
                 fs::remove(targets[k]);
-                fs::create_directory(targets[k]);
-                write_file(targets[k] / "inside.txt", "the user's");
+                if (c.fifo_not_folder) {
+                    mkfifo(targets[k].c_str(), 0600);
+                } else {
+                    fs::create_directory(targets[k]);
+                    write_file(targets[k] / "inside.txt", "the user's");
+                }
             }
             if (from != temps[k] || to != targets[k])
                 continue;
@@ -154,7 +162,7 @@ TEST_P(MpCommitTogether, BothTargetsNewOrBothAsBefore)
 
     std::string error;
     try {
-        mp::TempOutput* const both[] = {outputs[0].get(), outputs[1].get()};
+        mp::OutputFile* const both[] = {outputs[0].get(), outputs[1].get()};
         mp::commit_together(both, move);
     } catch (const mp::Error& e) {
         error = e.what();
@@ -176,7 +184,9 @@ TEST_P(MpCommitTogether, BothTargetsNewOrBothAsBefore)
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
         EXPECT_EQ(error.find("kept as"), std::string::npos) << error;
         for (int k = 0; k < 2; ++k) {
-            if (k == c.folder_at_move_of) {
+            if (k == c.folder_at_move_of && c.fifo_not_folder) {
+                EXPECT_TRUE(fs::is_fifo(targets[k]));
+            } else if (k == c.folder_at_move_of) {
                 EXPECT_TRUE(fs::is_directory(targets[k]));
                 EXPECT_EQ(read_file(targets[k] / "inside.txt"), "the user's");
             } else if (c.old_targets) {
@@ -237,6 +247,10 @@ INSTANTIATE_TEST_SUITE_P(
                    .message = "out.txt' is a folder"},
         CommitCase{.name = "FirstBecomesFolderWithoutExchange", .old_targets = true, .folder_at_move_of = 0,
                    .no_exchange = true, .message = "out.avi' is a folder"},
+        CommitCase{.name = "SecondBecomesFifoBeforeExchange", .old_targets = true, .folder_at_move_of = 1,
+                   .fifo_not_folder = true, .message = "out.txt' is no longer a regular file"},
+        CommitCase{.name = "FirstBecomesFifoWithoutExchange", .old_targets = true, .folder_at_move_of = 0,
+                   .fifo_not_folder = true, .no_exchange = true, .message = "out.avi' is no longer a regular file"},
         CommitCase{.name = "UndoFailsToo", .old_targets = true, .failing_move_of = 1, .undo_fails = true,
                    .outcome = Outcome::KeptAside}),
     row_name<CommitCase>);
@@ -266,12 +280,12 @@ TEST_P(MpCommitOntoFolder, RefusedAndFolderKept)
         targets[k] = dir / kTargets[k];
         write_file(targets[k], kOld[k]);
     }
-    std::unique_ptr<mp::TempOutput> outputs[2] = {finished(targets[0], kNew[0]), finished(targets[1], kNew[1])};
+    std::unique_ptr<mp::OutputFile> outputs[2] = {finished(targets[0], 1, kNew[0]), finished(targets[1], 2, kNew[1])};
     fs::remove(targets[c.folder_at]);
     fs::create_directory(targets[c.folder_at]);
     write_file(targets[c.folder_at] / "inside.txt", "the user's");
 
-    mp::TempOutput* const both[] = {outputs[0].get(), outputs[1].get()};
+    mp::OutputFile* const both[] = {outputs[0].get(), outputs[1].get()};
     EXPECT_THROW(
         {
             try {

@@ -34,8 +34,8 @@ PACKAGE_PACKAGES := dpkg-dev file lintian
 # Fuzzing mp.exe (clang and libFuzzer, in a build folder of its own):
 # `make test` runs each fuzz target for FUZZ_TEST_SECONDS (a few seconds,
 # 15 under CI=true); `make fuzz` runs them for FUZZ_SECONDS each, e.g.
-# `make fuzz FUZZ_SECONDS=3600 FUZZ_TARGET=ways` (targets: header, scanner,
-# ways, timecodes). Findings are kept in build-fuzz/tests/fuzz/work/artifacts/.
+# `make fuzz FUZZ_SECONDS=3600 FUZZ_TARGET=run` (targets: header, run,
+# timecodes). Findings are kept in build-fuzz/tests/fuzz/work/artifacts/.
 FUZZ_DIR          ?= build-fuzz
 FUZZ_SECONDS      ?= 600
 FUZZ_TARGET       ?=

@@ -43,7 +43,7 @@ for file in "$root"/src/text/*.cpp "$root"/src/main_window/*.cpp; do
   echo "windows: $file"
   check -I"$root/src" -I"$root/src/text" -I"$root/src/main_window" -I"$root/src/platform" "$file"
 done
-for file in "$root"/tool/*.cpp; do
+for file in "$root"/tool/*.cpp "$root"/tool/*/*.cpp; do
   # The GDBus notifier (*_gdbus.cpp) is never built for Windows:
   # tool/CMakeLists.txt builds desktop_notifier_none.cpp there instead,
   # which is checked here.

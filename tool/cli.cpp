@@ -13,19 +13,10 @@ Command parse_command_line(std::span<const std::string_view> args)
         cmd.kind = Command::Kind::Version;
         return cmd;
     }
-    // Options come first; the last three arguments are the names.
-    bool way_given = false;
-    for (; args.size() > 3; args = args.subspan(1)) {
-        const std::string_view option = args[0];
-        constexpr std::string_view kWay = "--way=";
-        if (option == "--notify" && !cmd.notify) {
-            cmd.notify = true;
-        } else if (option.starts_with(kWay) && !way_given && parse_way(option.substr(kWay.size()))) {
-            cmd.way = *parse_way(option.substr(kWay.size()));
-            way_given = true;
-        } else {
-            return Command{};
-        }
+    // The option comes first; the last three arguments are the names.
+    if (args.size() == 4 && args[0] == "--notify") {
+        cmd.notify = true;
+        args = args.subspan(1);
     }
     // An empty name cannot be a file; treat it as a usage error rather
     // than letting it resolve to the current folder.
@@ -40,13 +31,12 @@ Command parse_command_line(std::span<const std::string_view> args)
 
 std::string usage_line()
 {
-    return "usage: mp.exe [--notify] [--way=auto|direct|demuxer] SOURCE.mkv OUTPUT.avi OUTPUT_TIMECODES.txt"
-           "  (or --help, --version)";
+    return "usage: mp.exe [--notify] SOURCE.mkv OUTPUT.avi OUTPUT_TIMECODES.txt  (or --help, --version)";
 }
 
 std::string help_text()
 {
-    return "usage: mp.exe [--notify] [--way=WAY] SOURCE OUTPUT_AVI OUTPUT_TIMECODES\n"
+    return "usage: mp.exe [--notify] SOURCE OUTPUT_AVI OUTPUT_TIMECODES\n"
            "\n"
            "Copies the first video track of the Matroska or WebM file SOURCE,\n"
            "without re-encoding, into the AVI file OUTPUT_AVI (one AVI frame per\n"
@@ -65,14 +55,7 @@ std::string help_text()
            "             outcome is added to $XDG_STATE_HOME/tcdemux/runs.log\n"
            "             (~/.local/state/tcdemux/runs.log); the same when\n"
            "             TCDEMUX_NOTIFY is set to anything but 0 (Linux only)\n"
-           "  --way=WAY  how the frames are read, for comparing the two ways;\n"
-           "             both write the same files:\n"
-           "               auto     the direct way when the source allows it\n"
-           "                        (the default), else the demuxer way\n"
-           "               direct   our own scan of the file, frames copied by\n"
-           "                        the kernel; an error when the source cannot\n"
-           "                        take it (damage, compression, a pipe, ...)\n"
-           "               demuxer  libavformat's demuxer reads every frame\n"
+
            "  --help     show this text\n"
            "  --version  show the version\n";
 }

@@ -1,8 +1,6 @@
 // Command-line parsing for mp.exe.
 #pragma once
 
-#include "way.hpp"
-
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,14 +14,12 @@ struct Command {
     std::string avi;
     std::string timecodes;
     bool notify = false;  // --notify: report the run to the desktop
-    Way way = Way::Auto;  // --way=auto|direct|demuxer
 };
 
 // Parses the arguments after the program name. Exactly three arguments are
 // always the three file names, even when one starts with a dash; so are the
-// three after leading options (--notify, --way=WAY, each at most once). A
-// single --help or --version asks for that text; anything else is a usage
-// error.
+// three after a leading --notify. A single --help or --version asks for
+// that text; anything else is a usage error.
 Command parse_command_line(std::span<const std::string_view> args);
 
 std::string usage_line();

@@ -1,25 +1,34 @@
-// mp.exe's job: the video track of a Matroska/WebM file -> an AVI file and
-// a timecode v2 file. The way a run takes (run.cpp, after main.cpp and cli):
-//  1. output_files refuses outputs that name the source or each other.
-//  2. source opens the file once (source_file) and checks it with
-//     libavformat's demuxer and our header reader (matroska_header, ebml);
-//     the stream's first packet (demuxer_packets, which keeps what it reads
-//     ahead) tells which header entry is the video track.
-//  3. direct_way, for a well-formed file whose first frames our scan finds
-//     as the demuxer does (direct_check): block_scan finds the frames,
-//     stand_ins converts H.264/HEVC (stream_conversion) without reading NAL
-//     bodies, range_writer has the kernel copy them into avi_writer's AVI.
-//  4. demuxer_way otherwise: the demuxer reads every frame, written as is.
-//     Both ways time frames with the same checked arithmetic (timecodes).
-//  5. damage judges the rest; pending_outputs finishes both files, and
-//     output_commit moves them into place together (all or nothing).
+// mp.exe's job: the video track of a source -> an AVI file and a timecode
+// v2 file, in one pass over the source with one reader, libavformat.
+//
+// A run, in the order it goes (run.cpp, after main.cpp and cli):
+//  source/   reading the source.
+//    source_file opens it once; libavformat reads it through our I/O
+//    context, which shows every byte it reads to matroska_scan as well
+//    (ebml, matroska), so the Matroska header's exact values and the place
+//    and time of every block come from the same bytes, from a file or a
+//    pipe alike. source opens libavformat's demuxer, picks the video track
+//    and works out what the AVI needs. frame_reader hands out the track's
+//    frames with their times, keeps empty frames the demuxer drops, and
+//    counts frames it could not read. stream_conversion turns H.264/HEVC
+//    into start codes; ffmpeg_log catches FFmpeg's log.
+//  output/   writing the two outputs and committing them.
+//    output_target decides what each output's name may be (only regular
+//    files are replaced, devices written in place); run_journal keeps the
+//    run's hidden files and sets right what a killed run left;
+//    output_file is one output being written; avi_writer has libavformat's
+//    AVI muxer write frame after frame; timecodes and frame_rate do the
+//    arithmetic; pending_outputs holds both, and output_commit moves them
+//    into place together (all or nothing).
+//  report/   reporting the run: progress on a terminal, and with --notify
+//    the desktop notification and the run record (run_reporter, run_report,
+//    desktop_notifier*, run_log).
+//  common/   errors in words (av_error), FFmpeg's objects as owners
+//    (free_with, av_ptr), stop signals (interrupt), file calls (file_io).
 #pragma once
 
-#include "frame_rate.hpp"
-#include "range_writer.hpp"
-#include "way.hpp"
+#include "output/frame_rate.hpp"
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,13 +42,6 @@ struct DemuxJob {
     std::filesystem::path source;
     std::filesystem::path avi;
     std::filesystem::path timecodes;
-    // Whether a well-formed source may or must take the direct way (frames
-    // located by our own scan and copied by the kernel), or the demuxer way
-    // reads every frame. Both give the same files.
-    Way way = Way::Auto;
-    // On the direct way, frames and NAL bodies up to this many bytes are
-    // read and written from memory, larger ones copied from the source.
-    std::size_t copy_threshold = kMinCopyLength;
 };
 
 struct DemuxResult {
@@ -47,7 +49,6 @@ struct DemuxResult {
     Rational nominal_rate;        // frames per second written in the AVI header
     double average_rate = 0;      // frames / (end of last frame - first timestamp)
     std::optional<std::string> damage;  // set when the source was cut off or damaged
-    bool copied_directly = false;       // took the direct way
     bool replaced_avi = false;          // the outputs took the place of existing files
     bool replaced_timecodes = false;
 };

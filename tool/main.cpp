@@ -1,12 +1,12 @@
 // mp.exe entry point: argument handling and exit status; the work is in
 // mp_core (demux.cpp).
-#include "av_error.hpp"
+#include "common/av_error.hpp"
 #include "cli.hpp"
 #include "demux.hpp"
-#include "interrupt.hpp"
-#include "progress.hpp"
-#include "run_log.hpp"
-#include "run_reporter.hpp"
+#include "common/interrupt.hpp"
+#include "report/progress.hpp"
+#include "report/run_log.hpp"
+#include "report/run_reporter.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -90,7 +90,7 @@ int main(int argc, char** argv)
 #endif
     mp::install_interrupt_handlers();
     mp::Progress progress(stderr, mp::stderr_is_terminal());
-    const mp::DemuxJob job{cmd.source, cmd.avi, cmd.timecodes, cmd.way};
+    const mp::DemuxJob job{cmd.source, cmd.avi, cmd.timecodes};
 
     // Reporting to the desktop and the run record only when asked for:
     // otherwise no bus connection and no record, as from any script.

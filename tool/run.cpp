@@ -1,89 +1,89 @@
 #include "demux.hpp"
 
-#include "av_error.hpp"
-#include "damage.hpp"
-#include "demuxer_way.hpp"
-#include "direct_check.hpp"
-#include "direct_way.hpp"
-#include "ffmpeg_log.hpp"
-#include "output_target.hpp"
-#include "run_journal.hpp"
-#include "pending_outputs.hpp"
-#include "progress.hpp"
-#include "source.hpp"
-#include "stream_conversion.hpp"
+#include "common/av_error.hpp"
+#include "common/interrupt.hpp"
+#include "output/output_target.hpp"
+#include "output/pending_outputs.hpp"
+#include "output/run_journal.hpp"
+#include "report/progress.hpp"
+#include "source/ffmpeg_log.hpp"
+#include "source/frame_reader.hpp"
+#include "source/source.hpp"
+#include "source/stream_conversion.hpp"
 
 #include <cstdio>
-#include <memory>
+#include <new>
 
 namespace mp {
 namespace {
 
-// The outputs for one pass over the frames, for frames as the conversion
-// (if any) gives them.
-std::unique_ptr<PendingOutputs> outputs_for(const OutputTargets& targets, const Source& source,
-                                            const AVBSFContext* conversion, int copies_from)
+// Every frame of the track into both outputs. Returns what damage stopped
+// it, if any; throws Error/Interrupted like the rest of the job.
+std::optional<std::string> copy_frames(FrameReader& reader, Source& source, AVBSFContext* conversion,
+                                       PendingOutputs& out, Progress& progress)
 {
-    const AVCodecParameters* par = conversion ? conversion->par_out : source.stream->codecpar;
-    return std::make_unique<PendingOutputs>(targets, copies_from, par, source.fourcc, source.rate);
+    PacketPtr converted(av_packet_alloc());
+    if (!converted)
+        throw std::bad_alloc();
+    const int64_t size = source.file.regular() ? static_cast<int64_t>(source.file.bytes_present()) : -1;
+    Frame frame;
+    while (reader.next(frame)) {
+        const auto index = static_cast<int64_t>(out.times().size());
+        AVPacket* data = frame.packet;
+        Converted result = Converted::One;
+        // An empty frame has nothing to convert.
+        if (conversion && data->size > 0) {
+            result = convert_frame(conversion, data, converted.get());
+            if (result == Converted::Several)
+                throw Error("the stream conversion split a frame of " + source.name);
+            data = converted.get();
+        }
+        if (result != Converted::None) {
+            out.avi().write(data, index);
+            out.times().add(frame.time);
+        }
+        if (result == Converted::None || result == Converted::OneThenError)
+            return source.name + " has a damaged frame" +
+                   (frame.position >= 0 ? " near byte " + std::to_string(frame.position) : "");
+        progress.update(avio_tell(source.input->pb), size, index + 1);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 DemuxResult run_demux(const DemuxJob& job, Progress& progress)
 {
-    const OutputTargets targets = check_output_paths(job.source, job.avi, job.timecodes);
+    const LogCapture log;
+    SourceFile file(job.source);
+    const OutputTargets targets = check_output_paths(job.source, file.id(), job.avi, job.timecodes);
     // What killed runs left in these folders is set right first, so no
     // earlier run's half commit outlives this one.
-    for (const std::filesystem::path& file : replaced_files(targets))
-        recover_killed_runs(file.parent_path(), stderr);
-    LogCapture log;
-    Source source(job.source, log);
+    for (const std::filesystem::path& target : replaced_files(targets))
+        recover_killed_runs(target.parent_path(), stderr);
+    Source source(file, job.source);
+    const BsfPtr conversion = make_conversion(source.stream, source.name);
+    const AVCodecParameters* par = conversion ? conversion->par_out : source.stream->codecpar;
+    PendingOutputs out(targets, par, source.fourcc, source.rate);
 
-    std::unique_ptr<PendingOutputs> out;
-    std::optional<std::string> damage;
-    bool direct = false;
-    if (job.way != Way::Demuxer) {
-        std::optional<std::string> why_not = direct_way_refusal(source);
-        if (!why_not)
-            why_not = direct_way_disagreement(source, log);
-        if (!why_not) {
-            const BsfPtr conversion = make_conversion(source.stream, source.name);
-            out = outputs_for(targets, source, conversion.get(), source.file.fd());
-            std::string why_stopped;
-            direct = copy_direct(source, conversion.get(), job.copy_threshold, out->avi(), out->times(), progress,
-                                 why_stopped);
-            if (!direct) {
-                out.reset();  // removes what it wrote; the demuxer way starts afresh
-                why_not = why_stopped;
-            }
-        }
-        if (!direct && job.way == Way::Direct)
-            throw Error(source.name + " cannot take the direct way: " + *why_not + "; nothing was written");
-    }
-    if (!direct) {
-        const BsfPtr conversion = make_conversion(source.stream, source.name);
-        out = outputs_for(targets, source, conversion.get(), -1);  // written from memory alone
-        damage = copy_through_demuxer(source, conversion.get(), out->avi(), out->times(), progress);
-    }
-
-    const auto frames = static_cast<int64_t>(out->times().size());
+    FrameReader reader(source);
+    std::optional<std::string> damage = copy_frames(reader, source, conversion.get(), out, progress);
+    const auto frames = static_cast<int64_t>(out.times().size());
     if (!damage)
-        damage = unreported_damage(source, log.errors(), frames);
+        damage = reader.damage(frames);
     if (frames == 0)
         throw Error("no video frames could be read from " + source.name + (damage ? " (" + *damage + ")" : ""));
     progress.clear();
-    out->commit();
+    out.commit();
 
     DemuxResult result;
     result.frames = frames;
-    result.nominal_rate = out->avi().written_rate();
-    const int64_t span = out->times().end_ns() - out->times().sorted().front();
+    result.nominal_rate = out.avi().written_rate();
+    const int64_t span = out.times().end_ns() - out.times().sorted().front();
     result.average_rate = span > 0 ? static_cast<double>(frames) * 1e9 / static_cast<double>(span) : 0.0;
     result.damage = damage;
-    result.copied_directly = direct;
-    result.replaced_avi = out->replaced_avi();
-    result.replaced_timecodes = out->replaced_timecodes();
+    result.replaced_avi = out.replaced_avi();
+    result.replaced_timecodes = out.replaced_timecodes();
     return result;
 }
 

@@ -1,11 +1,12 @@
 // Fuzz target: the timecodes arithmetic. The input is read as frames
 // (timestamp and duration in ticks, a time base, a default duration) and
-// rates; every value a file could give is tried. Frames go through
-// frame_time() into a timecode list as on both ways, and the file it
+// rates; every value a file could give is tried. Frames get their time
+// both ways a run gives them one, as a packet's ticks (frame_time) and as
+// a Matroska block's (block_time), into a timecode list, and the file it
 // writes must list every frame, sorted, with exact millisecond values and
 // an end line not before the last frame.
-#include "frame_rate.hpp"
-#include "timecodes.hpp"
+#include "output/frame_rate.hpp"
+#include "output/timecodes.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -76,7 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (!in.empty() && added.size() < 4096) {
         const int64_t ticks = in.next<int64_t>();
         const int64_t duration = in.next<int64_t>();
-        const std::optional<mp::FrameTime> t = mp::frame_time(ticks, duration, base, default_ns);
+        const std::optional<int64_t> tick_ns = mp::ticks_to_ns(1, base);
+        const std::optional<mp::FrameTime> t =
+            (ticks & 1) && tick_ns && *tick_ns > 0
+                ? mp::block_time(ticks, duration < 0 ? std::nullopt : std::optional<uint64_t>(duration),
+                                 static_cast<uint64_t>(*tick_ns), default_ns)
+                : mp::frame_time(ticks, duration, base, default_ns);
         if (!t)
             continue;
         if (mp::format_ms(t->ns).empty() || parse_ms(mp::format_ms(t->ns)) != t->ns)

@@ -1,9 +1,9 @@
 // Makes the fuzzers' starting corpus in the folder given: the media
 // fixtures of the tool tests (made with ffmpeg and mkvmerge, or taken from
 // MP_FIXTURE_DIR when made already), cut to their first 64 KiB, which hold
-// the header and the first clusters; the files built element by element
-// that once made the two ways disagree; and, for the timecodes target, a
-// few frame records of typical and extreme times.
+// the header and the first clusters; files built element by element with
+// unusual tracks, blocks and times; and, for the timecodes target, a few
+// frame records of typical and extreme times.
 //
 //   mp_fuzz_corpus FOLDER   writes FOLDER/matroska/* and FOLDER/timecodes/*
 #include "matroska_file.hpp"

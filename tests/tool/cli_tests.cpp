@@ -17,7 +17,6 @@ struct CliCase {
     std::vector<std::string_view> args;
     Command::Kind kind;
     bool notify = false;
-    mp::Way way = mp::Way::Auto;
 };
 
 void PrintTo(const CliCase& c, std::ostream* os)
@@ -38,7 +37,6 @@ TEST_P(MpCli, ParsesTheArguments)
         EXPECT_EQ(cmd.avi, c.args[names + 1]);
         EXPECT_EQ(cmd.timecodes, c.args[names + 2]);
         EXPECT_EQ(cmd.notify, c.notify);
-        EXPECT_EQ(cmd.way, c.way);
     }
 }
 
@@ -57,18 +55,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CliCase{"ThreeOptionsAreFiles", {"--help", "--version", "-x"}, Command::Kind::Run},
                       CliCase{"EmptyName", {"a.mkv", "", "c.txt"}, Command::Kind::Usage},
                       CliCase{"Notify", {"--notify", "a", "b", "c"}, Command::Kind::Run, true},
-                      CliCase{"WayDirect", {"--way=direct", "a", "b", "c"}, Command::Kind::Run, false, mp::Way::Direct},
-                      CliCase{"WayDemuxer", {"--way=demuxer", "a", "b", "c"}, Command::Kind::Run, false,
-                              mp::Way::Demuxer},
-                      CliCase{"WayAuto", {"--way=auto", "a", "b", "c"}, Command::Kind::Run},
-                      CliCase{"BothOptionsEitherOrder", {"--way=direct", "--notify", "a", "b", "c"},
-                              Command::Kind::Run, true, mp::Way::Direct},
-                      CliCase{"UnknownWay", {"--way=fast", "a", "b", "c"}, Command::Kind::Usage},
-                      CliCase{"EmptyWay", {"--way=", "a", "b", "c"}, Command::Kind::Usage},
-                      CliCase{"WayTwice", {"--way=direct", "--way=demuxer", "a", "b", "c"}, Command::Kind::Usage},
+                      CliCase{"OldWayOptionIsAUsageError", {"--way=demuxer", "a", "b", "c"}, Command::Kind::Usage},
                       CliCase{"NotifyTwice", {"--notify", "--notify", "a", "b", "c"}, Command::Kind::Usage},
-                      CliCase{"OptionAfterTheNames", {"a", "b", "c", "--way=direct"}, Command::Kind::Usage},
-                      CliCase{"WayAloneIsAName", {"--way=direct", "b", "c"}, Command::Kind::Run}),
+                      CliCase{"OptionAfterTheNames", {"a", "b", "c", "--notify"}, Command::Kind::Usage}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MpCliText, VersionAndOneLineUsage)

@@ -3,12 +3,12 @@
 // fails, a signal raised between the moves, a folder that takes a target's
 // name just before its move), and a whole run whose target turns into a
 // folder while the run goes on.
-#include "av_error.hpp"
+#include "common/av_error.hpp"
 #include "demux.hpp"
-#include "interrupt.hpp"
-#include "output_commit.hpp"
-#include "output_file.hpp"
-#include "progress.hpp"
+#include "common/interrupt.hpp"
+#include "output/output_commit.hpp"
+#include "output/output_file.hpp"
+#include "report/progress.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>
@@ -316,7 +316,6 @@ INSTANTIATE_TEST_SUITE_P(Targets, MpCommitOntoFolder,
 
 struct LateFolderCase {
     const char* name;
-    mp::Way way;
     int folder_at;
 };
 
@@ -335,7 +334,6 @@ TEST_P(MpRunTargetBecomesFolder, FailsWithBothTargetsAsBefore)
     job.source = fixtures() / "h264_bframes.mkv";
     job.avi = dir / kTargets[0];
     job.timecodes = dir / kTargets[1];
-    job.way = c.way;
     write_file(job.avi, kOld[0]);
     write_file(job.timecodes, kOld[1]);
     const fs::path late = c.folder_at == 0 ? job.avi : job.timecodes;
@@ -364,7 +362,5 @@ TEST_P(MpRunTargetBecomesFolder, FailsWithBothTargetsAsBefore)
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, MpRunTargetBecomesFolder,
-                         ::testing::Values(LateFolderCase{"TimecodesDirectWay", mp::Way::Direct, 1},
-                                           LateFolderCase{"TimecodesDemuxerWay", mp::Way::Demuxer, 1},
-                                           LateFolderCase{"AviDirectWay", mp::Way::Direct, 0}),
+                         ::testing::Values(LateFolderCase{"Timecodes", 1}, LateFolderCase{"Avi", 0}),
                          row_name<LateFolderCase>);

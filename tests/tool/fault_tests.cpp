@@ -3,7 +3,6 @@
 // and a source that gets shorter while it is read. Whatever happens, the
 // run ends with one clear line and its exit status, never a temporary left
 // behind, and the old targets as they were unless it succeeded.
-#include "range_writer.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>
@@ -156,63 +155,9 @@ private:
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// The AVI writer on a full disk (/dev/full): a failure to write sticks, so
-// that it also reaches a later flush when it first showed in a call whose
-// result the muxer does not check. A small write is buffered; the failure
-// then shows when the buffer goes out.
-
-enum class Step { SmallWrite, LargeWrite, Seek, Flush };
-
-struct FullDiskCase {
-    const char* name;
-    std::vector<Step> before;  // succeed, or are the first to fail
-    Step failing;              // the first call that fails
-};
-
-void PrintTo(const FullDiskCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class MpAviWriterOnFullDisk : public ::testing::TestWithParam<FullDiskCase> {};
-
-TEST_P(MpAviWriterOnFullDisk, FailureSticks)
-{
-    const FullDiskCase& c = GetParam();
-    std::FILE* full = std::fopen("/dev/full", "wb");
-    ASSERT_NE(full, nullptr);
-    std::vector<uint8_t> data(100000, 0x5A);
-    {
-        mp::RangeWriter writer(full, -1);
-        const auto take = [&](Step step) -> int64_t {
-            switch (step) {
-            case Step::SmallWrite: return writer.write(data.data(), 100);
-            case Step::LargeWrite: return writer.write(data.data(), data.size());
-            case Step::Seek: return writer.seek(0, SEEK_SET);
-            case Step::Flush: return writer.flush();
-            }
-            return 0;
-        };
-        for (const Step step : c.before)
-            EXPECT_GE(take(step), 0);
-        EXPECT_EQ(take(c.failing), -ENOSPC);
-        for (const Step later : {Step::Flush, Step::SmallWrite, Step::Seek, Step::Flush})
-            EXPECT_EQ(take(later), -ENOSPC) << "a later call hides the failure";
-    }
-    std::fclose(full);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, MpAviWriterOnFullDisk,
-    ::testing::Values(FullDiskCase{"LargeWriteFailsAtOnce", {}, Step::LargeWrite},
-                      FullDiskCase{"SmallWriteFailsAtTheSeek", {Step::SmallWrite}, Step::Seek},
-                      FullDiskCase{"SmallWriteFailsAtTheFlush", {Step::SmallWrite, Step::SmallWrite}, Step::Flush},
-                      FullDiskCase{"SmallWriteFailsBeforeALargeOne", {Step::SmallWrite}, Step::LargeWrite}),
-    row_name<FullDiskCase>);
-
-// ---------------------------------------------------------------------------
-// A file-size limit (ulimit -f) in the middle of the AVI, on both ways: the
-// write fails with EFBIG instead of the signal killing the run.
+// A file-size limit (ulimit -f) in the middle of the AVI, with large and
+// small frames: the write fails with EFBIG instead of the signal killing
+// the run.
 
 struct LimitCase {
     const char* name;
@@ -252,9 +197,8 @@ TEST_P(MpFileSizeLimit, ErrorLineAndOldTargetsKept)
     EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"out.avi", "out.txt"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, MpFileSizeLimit,
-                         ::testing::Values(LimitCase{"DirectWay", "long.mkv"},
-                                           LimitCase{"DemuxerWay", "h264_zlib.mkv"}),
+INSTANTIATE_TEST_SUITE_P(Sources, MpFileSizeLimit,
+                         ::testing::Values(LimitCase{"LargeFrames", "long.mkv"}, LimitCase{"SmallFrames", "vp8.webm"}),
                          row_name<LimitCase>);
 
 // ---------------------------------------------------------------------------
@@ -307,14 +251,13 @@ TEST_P(MpDiskFull, ErrorLineAndOldTargetsKept)
     EXPECT_EQ(read_file(dir / "after" / "out.txt"), "old timecodes");
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, MpDiskFull,
-                         ::testing::Values(LimitCase{"DirectWay", "long.mkv"},
-                                           LimitCase{"DemuxerWay", "h264_zlib.mkv"}),
+INSTANTIATE_TEST_SUITE_P(Sources, MpDiskFull,
+                         ::testing::Values(LimitCase{"LargeFrames", "long.mkv"}, LimitCase{"SmallFrames", "vp8.webm"}),
                          row_name<LimitCase>);
 
 // ---------------------------------------------------------------------------
-// SIGINT and SIGTERM while the frames are copied, on the direct way, on
-// the demuxer way and from a pipe: the run stops as an error, the
+// SIGINT and SIGTERM while the frames are copied, from a file and from a
+// pipe: the run stops as an error, the
 // temporaries go, the old targets stay.
 
 struct StopCase {
@@ -362,10 +305,7 @@ TEST_P(MpStopWhileCopying, RemovesTemporariesAndKeepsOldTargets)
 
 INSTANTIATE_TEST_SUITE_P(
     Signals, MpStopWhileCopying,
-    ::testing::Values(StopCase{"SigintDirectWay", "long.mkv", false, SIGINT},
-                      StopCase{"SigtermDirectWay", "long.mkv", false, SIGTERM},
-                      StopCase{"SigintDemuxerWay", "h264_zlib.mkv", false, SIGINT},
-                      StopCase{"SigtermDemuxerWay", "h264_zlib.mkv", false, SIGTERM},
+    ::testing::Values(StopCase{"Sigint", "long.mkv", false, SIGINT}, StopCase{"Sigterm", "long.mkv", false, SIGTERM},
                       StopCase{"SigtermFromPipe", "long.mkv", true, SIGTERM}),
     row_name<StopCase>);
 
@@ -424,7 +364,7 @@ TEST_P(MpSourceShrinks, CutOffWarningOrErrorNeverSuccess)
     EXPECT_NE(read_file(logs / "out").find(std::to_string(frames) + " frames"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, MpSourceShrinks,
-                         ::testing::Values(ShrinkCase{"DirectWay", "long.mkv", 600},
-                                           ShrinkCase{"DemuxerWay", "h264_zlib.mkv", 40}),
+INSTANTIATE_TEST_SUITE_P(Sources, MpSourceShrinks,
+                         ::testing::Values(ShrinkCase{"LargeFrames", "long.mkv", 600},
+                                           ShrinkCase{"CompressedFrames", "h264_zlib.mkv", 40}),
                          row_name<ShrinkCase>);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ebml_builders.hpp"
-#include "matroska.hpp"
+#include "source/matroska.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -17,7 +17,6 @@ using namespace mptest::ebml_builders;
 namespace mkv = mp::mkv;
 
 // Elements only these files need.
-constexpr uint32_t kDocType = 0x4282;
 constexpr uint32_t kTrackUid = 0x73C5;
 constexpr uint32_t kPixelWidth = 0xB0;
 constexpr uint32_t kPixelHeight = 0xBA;
@@ -94,7 +93,7 @@ inline std::string file(const std::vector<TrackEntry>& tracks, const std::string
     for (const TrackEntry& t : tracks)
         entries += track_entry(t);
     const std::string info = element(mkv::kInfo, uint_element(mkv::kTimestampScale, timestamp_scale_ns));
-    return element(mkv::kEbml, element(kDocType, "webm")) +
+    return element(mkv::kEbml, element(mkv::kDocType, "webm")) +
            element(mkv::kSegment, info + element(mkv::kTracks, entries) + body);
 }
 

@@ -1,20 +1,16 @@
-// Reading Matroska: the EBML numbers, the header reader and the block
-// scanner, from files and from bytes in memory.
-#include "block_scan.hpp"
-#include "ebml.hpp"
+// Reading Matroska: the EBML numbers, and the scan of the bytes as they go
+// by, which must find the same header and blocks however the bytes are cut
+// into reads.
 #include "ebml_builders.hpp"
-#include "matroska.hpp"
 #include "matroska_file.hpp"
-#include "matroska_header.hpp"
-#include "source_reader.hpp"
+#include "source/ebml.hpp"
+#include "source/matroska.hpp"
+#include "source/matroska_scan.hpp"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
+#include <algorithm>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -27,11 +23,6 @@ template <typename Case>
 std::string row_name(const ::testing::TestParamInfo<Case>& info)
 {
     return info.param.name;
-}
-
-std::span<const uint8_t> bytes_of(const std::string& s)
-{
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 // ---------------------------------------------------------------------------
@@ -84,18 +75,59 @@ INSTANTIATE_TEST_SUITE_P(
     row_name<NumberCase>);
 
 // ---------------------------------------------------------------------------
-// The header reader.
+// The scan, fed the bytes whole and in pieces of every awkward size.
 
-std::optional<mp::MatroskaHeader> header_of(const std::string& file)
+using mptest::matroska_file::block;
+using mptest::matroska_file::cluster;
+
+struct Seen {
+    uint64_t track;
+    std::optional<int64_t> ticks;
+    std::optional<uint64_t> duration;
+    uint64_t frame_bytes;
+    int frames;
+    bool readable;
+    friend bool operator==(const Seen&, const Seen&) = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Seen& s)
 {
-    mp::SourceReader reader(bytes_of(file));
-    return mp::read_matroska_header(reader);
+    return os << "{track " << s.track << " at " << (s.ticks ? std::to_string(*s.ticks) : "-") << " dur "
+              << (s.duration ? std::to_string(*s.duration) : "-") << " bytes " << s.frame_bytes << " frames "
+              << s.frames << (s.readable ? "" : " unreadable") << "}";
 }
 
-std::string sample_file(bool cluster_first)
+struct Scanned {
+    std::vector<Seen> blocks;
+    uint64_t timestamp_scale = 0;
+    size_t tracks = 0;
+    std::optional<uint64_t> segment_end;
+    bool stopped = false;
+};
+
+// Feeds `file` in pieces of `piece` bytes (0: whole) and checks that every
+// block's position is that of its data, which starts with the track number.
+Scanned scan(const std::string& file, size_t piece)
 {
-    const std::string ebml = element(mkv::kEbml, element(0x4282, "matroska"));
-    const std::string info = element(mkv::kInfo, uint_element(mkv::kTimestampScale, 10000));
+    mp::MatroskaScan scan;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    const size_t step = piece ? piece : file.size();
+    for (size_t at = 0; at < file.size(); at += step)
+        scan.feed(at, bytes + at, std::min(step, file.size() - at));
+    Scanned s;
+    for (const mp::ScannedBlock& b : scan.blocks()) {
+        s.blocks.push_back({b.track, b.ticks, b.duration_ticks, b.frame_bytes, b.frames, b.readable});
+        EXPECT_EQ(static_cast<uint8_t>(file.at(b.pos)), 0x80 | b.track);
+    }
+    s.timestamp_scale = scan.head().timestamp_scale_ns;
+    s.tracks = scan.head().tracks.size();
+    s.segment_end = scan.head().segment_end;
+    s.stopped = scan.stopped();
+    return s;
+}
+
+std::string tracks()
+{
     const std::string audio = element(mkv::kTrackEntry, uint_element(mkv::kTrackNumber, 1) +
                                                             uint_element(mkv::kTrackType, mkv::kAudioTrack) +
                                                             element(mkv::kCodecId, "A_FLAC"));
@@ -103,108 +135,7 @@ std::string sample_file(bool cluster_first)
         mkv::kTrackEntry, uint_element(mkv::kTrackNumber, 2) + uint_element(mkv::kTrackType, mkv::kVideoTrack) +
                               element(mkv::kCodecId, std::string("V_MS/VFW/FOURCC\0\0", 17)) +
                               uint_element(mkv::kDefaultDuration, 41708333));
-    const std::string tracks = element(mkv::kTracks, audio + video);
-    const std::string cluster = element(mkv::kCluster, std::string(100, '\x55'));
-    const std::string body = cluster_first ? info + cluster + tracks : info + tracks + cluster;
-    return ebml + element(mkv::kSegment, body);
-}
-
-struct LayoutCase {
-    const char* name;
-    bool cluster_first;
-};
-
-void PrintTo(const LayoutCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class MpMatroskaHeader : public ::testing::TestWithParam<LayoutCase> {};
-
-TEST_P(MpMatroskaHeader, ReadsTracksAndDefaultDuration)
-{
-    const std::string file = sample_file(GetParam().cluster_first);
-    const auto header = header_of(file);
-    ASSERT_TRUE(header.has_value());
-    EXPECT_EQ(header->timestamp_scale_ns, 10000u);
-    ASSERT_EQ(header->tracks.size(), 2u);
-    EXPECT_EQ(header->tracks[0].codec_id, "A_FLAC");
-    EXPECT_FALSE(header->tracks[0].default_duration_ns.has_value());
-    const mp::MatroskaTrack* video = header->find_track(2);
-    ASSERT_NE(video, nullptr);
-    EXPECT_EQ(video->type, mkv::kVideoTrack);
-    EXPECT_EQ(video->codec_id, "V_MS/VFW/FOURCC");
-    EXPECT_TRUE(mkv::stored_in_vfw_mode(video->codec_id));
-    EXPECT_EQ(video->default_duration_ns, 41708333u);
-    EXPECT_EQ(header->segment_end, file.size());
-}
-
-INSTANTIATE_TEST_SUITE_P(Layouts, MpMatroskaHeader,
-                         ::testing::Values(LayoutCase{"TracksBeforeClusters", false},
-                                           LayoutCase{"ClusterBeforeTracks", true}),
-                         row_name<LayoutCase>);
-
-TEST(MpMatroskaHeaderCut, EveryCutIsRefusedOrShowsTheSegmentEndingLater)
-{
-    const std::string file = sample_file(false);
-    // Either no header, or a header whose segment ends beyond the data (the
-    // cut-off check of the demuxer way).
-    for (size_t length = 0; length < file.size(); ++length) {
-        const auto header = header_of(file.substr(0, length));
-        if (header) {
-            EXPECT_GT(*header->segment_end, length);
-        }
-    }
-}
-
-struct BadHeaderCase {
-    const char* name;
-    std::string data;
-};
-
-void PrintTo(const BadHeaderCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class MpMatroskaHeaderRefused : public ::testing::TestWithParam<BadHeaderCase> {};
-
-TEST_P(MpMatroskaHeaderRefused, GivesNoHeader)
-{
-    EXPECT_FALSE(header_of(GetParam().data).has_value());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, MpMatroskaHeaderRefused,
-    ::testing::Values(BadHeaderCase{"Empty", ""}, BadHeaderCase{"Text", "hello, this is not matroska"},
-                      BadHeaderCase{"ZeroId", std::string(64, '\0')},
-                      BadHeaderCase{"NoSegment", element(mkv::kEbml, "") + element(mkv::kVoid, "void")},
-                      BadHeaderCase{"HugeTracks", element(mkv::kEbml, "") + id_bytes(mkv::kSegment) +
-                                                      vint_size(1000) + id_bytes(mkv::kTracks) +
-                                                      vint_size(uint64_t{1} << 50)},
-                      BadHeaderCase{"TracksOverrunTheFile", element(mkv::kEbml, "") + id_bytes(mkv::kSegment) +
-                                                                vint_size(1000) + id_bytes(mkv::kTracks) +
-                                                                vint_size(500) + "short"}),
-    row_name<BadHeaderCase>);
-
-// ---------------------------------------------------------------------------
-// The block scanner, on a file and on the same bytes in memory.
-
-using mptest::matroska_file::block;
-using mptest::matroska_file::cluster;
-
-struct Seen {
-    int64_t ticks;
-    bool key;
-    std::optional<uint64_t> duration;
-    std::string frame;
-    friend bool operator==(const Seen&, const Seen&) = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Seen& s)
-{
-    return os << "{" << s.ticks << (s.key ? " key" : "") << " dur " << (s.duration ? std::to_string(*s.duration) : "-")
-              << " '" << s.frame << "'}";
+    return element(mkv::kTracks, audio + video);
 }
 
 std::string good_clusters()
@@ -219,24 +150,17 @@ std::string good_clusters()
                                                           uint_element(mkv::kBlockDuration, 0)));
 }
 
-const std::vector<Seen> kGoodBlocks = {{105, true, std::nullopt, "key-frame"},
-                                       {97, false, 7, "b-frame"},
-                                       {200, false, std::nullopt, "p-frame"},
-                                       {240, true, std::nullopt, "group-key"}};
-
-std::string first_cluster()
-{
-    return cluster(10, element(mkv::kSimpleBlock, block(2, 0, 0x80, "first")));
-}
-
-const std::vector<Seen> kFirstBlock = {{10, true, std::nullopt, "first"}};
+const std::vector<Seen> kGoodBlocks = {{2, 105, std::nullopt, 9, 1, true},
+                                       {1, 100, std::nullopt, 5, 1, true},
+                                       {2, 97, 7, 7, 1, true},
+                                       {2, 200, std::nullopt, 7, 1, true},
+                                       {2, 240, 0, 9, 1, true}};
 
 struct ScanCase {
     const char* name;
     std::string segment_body;
-    std::vector<Seen> blocks;  // of track 2, in order
-    mp::BlockScanner::Step last;
-    std::string after_segment = {};
+    std::vector<Seen> blocks;
+    bool stopped = false;
     bool unknown_segment_size = false;
 };
 
@@ -245,177 +169,84 @@ void PrintTo(const ScanCase& c, std::ostream* os)
     *os << c.name;
 }
 
-struct Scanned {
-    std::vector<Seen> blocks;
-    mp::BlockScanner::Step last;
-    mp::BlockScanner::Step after_last;
-};
+class MpMatroskaScan : public ::testing::TestWithParam<ScanCase> {};
 
-Scanned scan(mp::SourceReader& reader, const std::string& file, uint64_t start, std::optional<uint64_t> end)
-{
-    mp::BlockScanner scanner(reader, start, end, 2, {1, 2});
-    Scanned s;
-    mp::BlockInfo b;
-    while ((s.last = scanner.next(b)) == mp::BlockScanner::Step::Block && s.blocks.size() < 10) {
-        s.blocks.push_back({b.ticks, b.key, b.duration_ticks, file.substr(b.data_offset, b.size)});
-        // The block's data (libavformat's packet position) starts with the
-        // track number; the header before the frame is 4 bytes here.
-        EXPECT_EQ(file.at(b.block_offset), '\x82');
-        EXPECT_EQ(b.data_offset - b.block_offset, 4u);
-    }
-    s.after_last = scanner.next(b);
-    return s;
-}
-
-class MpBlockScan : public ::testing::TestWithParam<ScanCase> {};
-
-TEST_P(MpBlockScan, FindsTheTracksBlocksOrReportsIrregularStructure)
+TEST_P(MpMatroskaScan, SameHeaderAndBlocksHoweverTheReadsAreCut)
 {
     const ScanCase& c = GetParam();
-    std::string file = element(mkv::kEbml, element(0x4282, "matroska")) + id_bytes(mkv::kSegment);
+    std::string file = element(mkv::kEbml, element(mkv::kDocType, "matroska")) + id_bytes(mkv::kSegment);
     file += c.unknown_segment_size ? std::string("\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 8)
                                    : vint_size(c.segment_body.size());
     const uint64_t start = file.size();
-    file += c.segment_body + c.after_segment;
-    std::optional<uint64_t> end;
-    if (!c.unknown_segment_size)
-        end = start + c.segment_body.size();
+    file += element(mkv::kInfo, uint_element(mkv::kTimestampScale, 10000)) + tracks() + c.segment_body;
+    const std::optional<uint64_t> end =
+        c.unknown_segment_size ? std::nullopt : std::optional<uint64_t>(file.size());
+    if (!c.unknown_segment_size)  // the segment's size covers Info and Tracks too
+        file.replace(start - 8, 8, vint_size(file.size() - start));
 
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), f), file.size());
-    std::fflush(f);
-    mp::SourceReader from_file(fileno(f), file.size());
-    mp::SourceReader from_memory(bytes_of(file));
-    for (mp::SourceReader* reader : {&from_file, &from_memory}) {
-        SCOPED_TRACE(reader == &from_file ? "from a file" : "from memory");
-        const Scanned s = scan(*reader, file, start, end);
+    for (const size_t piece : {size_t{0}, size_t{1}, size_t{3}, size_t{7}, size_t{4096}}) {
+        SCOPED_TRACE("fed in pieces of " + std::to_string(piece));
+        const Scanned s = scan(file, piece);
         EXPECT_EQ(s.blocks, c.blocks);
-        EXPECT_EQ(s.last, c.last);
-        EXPECT_EQ(s.after_last, c.last) << "the scan stays where it ended";
+        EXPECT_EQ(s.stopped, c.stopped);
+        EXPECT_EQ(s.timestamp_scale, 10000u);
+        EXPECT_EQ(s.tracks, 2u);
+        EXPECT_EQ(s.segment_end, end);
     }
-    std::fclose(f);
+    // Cut anywhere: the blocks found are the first ones of the whole file.
+    for (size_t length = 0; length < file.size(); ++length) {
+        const Scanned s = scan(file.substr(0, length), 5);
+        ASSERT_LE(s.blocks.size(), c.blocks.size());
+        EXPECT_TRUE(std::equal(s.blocks.begin(), s.blocks.end(), c.blocks.begin())) << "cut at " << length;
+    }
 }
 
-using Step = mp::BlockScanner::Step;
+const std::string kShortBlock = element(mkv::kSimpleBlock, std::string("\x82\x00", 2));
 
 INSTANTIATE_TEST_SUITE_P(
-    Segments, MpBlockScan,
+    Segments, MpMatroskaScan,
     ::testing::Values(
-        ScanCase{"PlainClustersCuesAndOtherTracks",
-                 element(mkv::kCues, "cue") + good_clusters() + element(mkv::kCues, "x"), kGoodBlocks, Step::End},
-        ScanCase{"SegmentOfUnknownSize", good_clusters(), kGoodBlocks, Step::End, {}, true},
-        ScanCase{"LacedBlock", first_cluster() + cluster(20, element(mkv::kSimpleBlock, block(2, 0, 0x82, "laced"))),
-                 kFirstBlock, Step::Irregular},
+        ScanCase{"PlainClustersCuesAndOtherTracks", element(mkv::kCues, "cue") + good_clusters(), kGoodBlocks},
+        ScanCase{"SegmentOfUnknownSize", good_clusters(), kGoodBlocks, false, true},
         ScanCase{"ClusterOfUnknownSize",
-                 first_cluster() + id_bytes(mkv::kCluster) + std::string("\xFF") + uint_element(mkv::kTimestamp, 1),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"BlockBeforeTheClusterTimestamp",
-                 first_cluster() + element(mkv::kCluster, element(mkv::kSimpleBlock, block(2, 0, 0x80, "x")) +
-                                                              uint_element(mkv::kTimestamp, 5)),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"UnknownElementInACluster", first_cluster() + cluster(20, element(0x4444, "what")), kFirstBlock,
-                 Step::Irregular},
-        ScanCase{"DamagedClusterId", first_cluster() + element(0x1F43B676, uint_element(mkv::kTimestamp, 3)),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"BlockOfATrackTheHeaderLacks",
-                 first_cluster() + cluster(20, element(mkv::kSimpleBlock, block(9, 0, 0x80, "x"))), kFirstBlock,
-                 Step::Irregular},
-        ScanCase{"TimestampBeforeZero",
-                 first_cluster() + cluster(0, element(mkv::kSimpleBlock, block(2, -1, 0x80, "x"))), kFirstBlock,
-                 Step::Irregular},
-        ScanCase{"TwoBlocksInAGroup",
-                 first_cluster() + cluster(20, element(mkv::kBlockGroup, element(mkv::kBlock, block(2, 0, 0, "a")) +
-                                                                             element(mkv::kBlock, block(2, 1, 0, "b")))),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"BlockWithoutFrameBytes",
-                 first_cluster() + cluster(20, element(mkv::kSimpleBlock, block(2, 0, 0x80, ""))), kFirstBlock,
-                 Step::Irregular},
-        ScanCase{"ClusterOverrunsTheSegment",
-                 first_cluster() + id_bytes(mkv::kCluster) + vint_size(1000) + uint_element(mkv::kTimestamp, 1),
-                 kFirstBlock, Step::Irregular},
-        // Elements libavformat's demuxer refuses, or skips, in a cluster it
-        // otherwise reads.
-        ScanCase{"ReferenceBlockOfNineBytes",
-                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
-                                                       element(mkv::kBlock, block(2, 0, 0, "x")) +
-                                                           element(mkv::kReferenceBlock, std::string(9, '\x01')))),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"DiscardPaddingOfNineBytes",
-                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
-                                                       element(mkv::kBlock, block(2, 0, 0x80, "x")) +
-                                                           element(mkv::kDiscardPadding, std::string(9, '\x01')))),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"DamagedGroupOfAnotherTrack",
-                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
-                                                       element(mkv::kBlock, block(1, 0, 0, "audio")) +
-                                                           element(mkv::kReferenceBlock, std::string(9, '\x01')))),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"BlockAdditionsOfAFrame",
-                 first_cluster() +
-                     cluster(20, element(mkv::kBlockGroup,
-                                         element(mkv::kBlock, block(2, 0, 0, "with-alpha")) +
-                                             element(mkv::kBlockAdditions,
-                                                     element(mkv::kBlockMore,
-                                                             uint_element(mkv::kBlockAddId, 1) +
-                                                                 element(mkv::kBlockAdditional, "alpha"))))),
-                 {kFirstBlock[0], {20, true, std::nullopt, "with-alpha"}}, Step::End},
-        ScanCase{"BlockAddIdOfNineBytes",
-                 first_cluster() +
-                     cluster(20, element(mkv::kBlockGroup,
-                                         element(mkv::kBlock, block(2, 0, 0, "x")) +
-                                             element(mkv::kBlockAdditions,
-                                                     element(mkv::kBlockMore,
-                                                             element(mkv::kBlockAddId, std::string(9, '\x01')))))),
-                 kFirstBlock, Step::Irregular},
-        ScanCase{"UnknownElementInBlockAdditions",
-                 first_cluster() + cluster(20, element(mkv::kBlockGroup,
-                                                       element(mkv::kBlock, block(2, 0, 0, "x")) +
-                                                           element(mkv::kBlockAdditions, element(0x4444, "what")))),
-                 kFirstBlock, Step::Irregular},
-        // The demuxer takes a cluster timestamp through a double, which
-        // holds integers exactly up to 2^53.
-        ScanCase{"ClusterTimestampAtTheExactLimit",
-                 cluster(uint64_t{1} << 53, element(mkv::kSimpleBlock, block(2, 0, 0x80, "far"))),
-                 {{int64_t{1} << 53, true, std::nullopt, "far"}}, Step::End},
-        ScanCase{"ClusterTimestampPastTheExactLimit",
-                 first_cluster() + cluster((uint64_t{1} << 53) + 1, element(mkv::kSimpleBlock, block(2, 0, 0x80, "x"))),
-                 kFirstBlock, Step::Irregular},
-        // Anything after the segment is for the demuxer way to judge.
-        ScanCase{"DataAfterTheSegment", first_cluster(), {}, Step::Irregular, "trailing"}),
+                 id_bytes(mkv::kCluster) + std::string("\xFF") + uint_element(mkv::kTimestamp, 1) +
+                     element(mkv::kSimpleBlock, block(2, 0, 0x80, "x")) + element(mkv::kCues, "cue") +
+                     cluster(9, element(mkv::kSimpleBlock, block(2, 1, 0x80, "y"))),
+                 {{2, 1, std::nullopt, 1, 1, true}, {2, 10, std::nullopt, 1, 1, true}}},
+        ScanCase{"LacedEmptyAndShortBlocks",
+                 cluster(20, element(mkv::kSimpleBlock, block(2, 0, 0x82, std::string("\x02", 1) + "laced")) +
+                                 element(mkv::kSimpleBlock, block(2, 1, 0x80, "")) + kShortBlock),
+                 {{2, 20, std::nullopt, 5, 3, true}, {2, 21, std::nullopt, 0, 1, true}, {2, std::nullopt, std::nullopt, 0, 1, false}}},
+        ScanCase{"TimestampBeforeZeroAndBlockBeforeTheClusterTimestamp",
+                 cluster(0, element(mkv::kSimpleBlock, block(2, -200, 0x80, "x"))) +
+                     element(mkv::kCluster, element(mkv::kSimpleBlock, block(2, 0, 0x80, "y")) +
+                                                uint_element(mkv::kTimestamp, 5)),
+                 {{2, -200, std::nullopt, 1, 1, true}, {2, std::nullopt, std::nullopt, 1, 1, true}}},
+        ScanCase{"ElementOverrunningItsCluster",
+                 cluster(10, element(mkv::kSimpleBlock, block(2, 0, 0x80, "first"))) +
+                     element(mkv::kCluster, id_bytes(mkv::kSimpleBlock) + vint_size(1000) + "short"),
+                 {{2, 10, std::nullopt, 5, 1, true}}, true}),
     row_name<ScanCase>);
 
-// libavformat refuses frames over 256 MiB. The file is sparse: the scan
-// reads only the element headers.
-TEST(MpBlockScanLimits, FrameLargerThanTheDemuxerTakesIsIrregular)
+// What the EBML header asks of a reader is kept for the messages.
+TEST(MpMatroskaScanEbmlHeader, KeepsTheReadersRequirements)
 {
-    for (const uint64_t size : {mp::mkv::kMaxBinarySize, mp::mkv::kMaxBinarySize + 1}) {
-        SCOPED_TRACE("block element of " + std::to_string(size) + " bytes");
-        const std::string block_header = block(2, 0, 0x80, "");
-        const std::string before = uint_element(mkv::kTimestamp, 0) + id_bytes(mkv::kSimpleBlock) + vint_size(size);
-        const uint64_t cluster_size = before.size() + size;
-        std::string head = element(mkv::kEbml, element(0x4282, "matroska")) + id_bytes(mkv::kSegment) +
-                           vint_size(cluster_size + 12);
-        const uint64_t start = head.size();
-        head += id_bytes(mkv::kCluster) + vint_size(cluster_size) + before + block_header;
-        std::FILE* f = std::tmpfile();
-        ASSERT_NE(f, nullptr);
-        ASSERT_EQ(std::fwrite(head.data(), 1, head.size(), f), head.size());
-        std::fflush(f);
-        const uint64_t file_size = start + 12 + cluster_size;
-        ASSERT_EQ(ftruncate(fileno(f), static_cast<off_t>(file_size)), 0);
-        mp::SourceReader reader(fileno(f), file_size);
-        mp::BlockScanner scanner(reader, start, file_size, 2, {2});
-        mp::BlockInfo b;
-        const mp::BlockScanner::Step step = scanner.next(b);
-        if (size <= mp::mkv::kMaxBinarySize) {
-            EXPECT_EQ(step, mp::BlockScanner::Step::Block);
-            EXPECT_EQ(b.size, size - block_header.size());
-        } else {
-            EXPECT_EQ(step, mp::BlockScanner::Step::Irregular);
-        }
-        std::fclose(f);
-    }
+    const std::string file =
+        element(mkv::kEbml, uint_element(mkv::kEbmlMaxIdLength, 5) + uint_element(mkv::kEbmlMaxSizeLength, 9) +
+                                element(mkv::kDocType, std::string("webm\0", 5)) +
+                                uint_element(mkv::kDocTypeReadVersion, 4));
+    mp::MatroskaScan scan;
+    scan.feed(0, reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    EXPECT_TRUE(scan.matroska());
+    EXPECT_EQ(scan.head().max_id_length, 5u);
+    EXPECT_EQ(scan.head().max_size_length, 9u);
+    EXPECT_EQ(scan.head().doc_type, "webm");
+    EXPECT_EQ(scan.head().doc_type_read_version, 4u);
+
+    mp::MatroskaScan other;
+    other.feed(0, reinterpret_cast<const uint8_t*>("RIFF....AVI "), 12);
+    EXPECT_FALSE(other.matroska());
+    EXPECT_TRUE(other.stopped());
 }
 
 }  // namespace

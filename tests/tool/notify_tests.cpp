@@ -5,12 +5,12 @@
 // own bus: every child gets the private bus or none, and a runtime folder
 // without a bus socket.
 #include "demux.hpp"
-#include "desktop_notifier.hpp"
+#include "report/desktop_notifier.hpp"
 #include "private_bus.hpp"
-#include "progress.hpp"
+#include "report/progress.hpp"
 #include "record_fields.hpp"
-#include "run_log.hpp"
-#include "run_reporter.hpp"
+#include "report/run_log.hpp"
+#include "report/run_reporter.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 // one of each. The killed run is the tool's own output code in a child
 // process, killed from inside the move it is about to make (or has just
 // made), so the point is exact whatever the machine's speed.
-#include "output_target.hpp"
-#include "pending_outputs.hpp"
+#include "output/output_target.hpp"
+#include "output/pending_outputs.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>
@@ -55,8 +55,8 @@ void PrintTo(const KillCase& c, std::ostream* os)
     par->width = 64;
     par->height = 48;
     {
-        mp::PendingOutputs out(mp::check_output_paths(source, avi, timecodes), -1, par,
-                               MKTAG('F', 'M', 'P', '4'), mp::Rational{25, 1});
+        mp::PendingOutputs out(mp::check_output_paths(source, {}, avi, timecodes), par, MKTAG('F', 'M', 'P', '4'),
+                               mp::Rational{25, 1});
         AVPacket* frame = av_packet_alloc();
         av_new_packet(frame, 16);
         out.avi().write(frame, 0);

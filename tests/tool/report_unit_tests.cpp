@@ -2,11 +2,11 @@
 // pacing of progress updates, the run record's line and file, and the
 // reporter that ties them together (with a fake notifier and clock).
 #include "cli.hpp"
-#include "desktop_notifier.hpp"
+#include "report/desktop_notifier.hpp"
 #include "record_fields.hpp"
-#include "run_log.hpp"
-#include "run_report.hpp"
-#include "run_reporter.hpp"
+#include "report/run_log.hpp"
+#include "report/run_report.hpp"
+#include "report/run_reporter.hpp"
 
 #include <gtest/gtest.h>
 

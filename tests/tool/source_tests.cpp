@@ -1,9 +1,8 @@
 // What is worked out from the source before anything is written: whether
-// it can be opened, the AVI FourCC, and the NAL length field size.
-#include "av_error.hpp"
-#include "avi_writer.hpp"
-#include "nal_units.hpp"
-#include "source_file.hpp"
+// it can be opened, and the AVI FourCC.
+#include "common/av_error.hpp"
+#include "output/avi_writer.hpp"
+#include "source/source_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -62,7 +61,8 @@ struct FourccCase {
     const char* name;
     AVCodecID codec;
     const char* source_tag;  // nullptr: none
-    const char* expected;    // nullptr: no FourCC
+    const char* expected;    // nullptr: no FourCC; "" the FourCC 0 (BI_RGB)
+    AVPixelFormat format = AV_PIX_FMT_NONE;
 };
 
 void PrintTo(const FourccCase& c, std::ostream* os)
@@ -72,7 +72,7 @@ void PrintTo(const FourccCase& c, std::ostream* os)
 
 uint32_t tag_of(const char* text)
 {
-    return text ? MKTAG(text[0], text[1], text[2], text[3]) : 0;
+    return text && *text ? MKTAG(text[0], text[1], text[2], text[3]) : 0;
 }
 
 class MpFourcc : public ::testing::TestWithParam<FourccCase> {};
@@ -80,7 +80,12 @@ class MpFourcc : public ::testing::TestWithParam<FourccCase> {};
 TEST_P(MpFourcc, ChoosesTheAviFourcc)
 {
     const FourccCase& c = GetParam();
-    EXPECT_EQ(mp::choose_fourcc(c.codec, tag_of(c.source_tag)), tag_of(c.expected));
+    AVCodecParameters* par = avcodec_parameters_alloc();
+    par->codec_id = c.codec;
+    par->format = c.format;
+    const std::optional<uint32_t> chosen = mp::choose_fourcc(par, tag_of(c.source_tag));
+    avcodec_parameters_free(&par);
+    EXPECT_EQ(chosen, c.expected ? std::optional<uint32_t>(tag_of(c.expected)) : std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,55 +100,11 @@ INSTANTIATE_TEST_SUITE_P(
                       FourccCase{"Ffv1", AV_CODEC_ID_FFV1, "FFV1", "FFV1"},
                       FourccCase{"Vp8", AV_CODEC_ID_VP8, nullptr, "VP80"},
                       FourccCase{"ProresHasNone", AV_CODEC_ID_PRORES, nullptr, nullptr},
-                      FourccCase{"NoCodecHasNone", AV_CODEC_ID_NONE, nullptr, nullptr}),
+                      FourccCase{"NoCodecHasNone", AV_CODEC_ID_NONE, nullptr, nullptr},
+                      FourccCase{"RawYuvByItsPixelFormat", AV_CODEC_ID_RAWVIDEO, nullptr, "I420", AV_PIX_FMT_YUV420P},
+                      FourccCase{"RawKeepsItsOwnFourcc", AV_CODEC_ID_RAWVIDEO, "YV12", "YV12", AV_PIX_FMT_YUV420P},
+                      FourccCase{"RawRgbIsBiRgb", AV_CODEC_ID_RAWVIDEO, nullptr, "", AV_PIX_FMT_BGR24},
+                      FourccCase{"RawOfUnknownFormatIsBiRgb", AV_CODEC_ID_RAWVIDEO, nullptr, ""}),
     row_name<FourccCase>);
-
-// ---------------------------------------------------------------------------
-struct NalCase {
-    const char* name;
-    AVCodecID codec;
-    std::vector<uint8_t> extradata;
-    int expected;
-};
-
-void PrintTo(const NalCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-// avcC with lengthSizeMinusOne in byte 4; hvcC with it in byte 21.
-std::vector<uint8_t> avcc(uint8_t byte4)
-{
-    return {1, 0x64, 0, 0x28, byte4, 0xE1, 0};
-}
-
-std::vector<uint8_t> hvcc(uint8_t byte21)
-{
-    std::vector<uint8_t> v(23, 0);
-    v[0] = 1;
-    v[21] = byte21;
-    return v;
-}
-
-class MpNalLengthSize : public ::testing::TestWithParam<NalCase> {};
-
-TEST_P(MpNalLengthSize, ReadsTheCodecData)
-{
-    const NalCase& c = GetParam();
-    EXPECT_EQ(mp::nal_length_size_of(c.codec, c.extradata.data(), c.extradata.size()), c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    CodecData, MpNalLengthSize,
-    ::testing::Values(NalCase{"H264FourBytes", AV_CODEC_ID_H264, avcc(0xFF), 4},
-                      NalCase{"H264TwoBytes", AV_CODEC_ID_H264, avcc(0xFD), 2},
-                      NalCase{"HevcFourBytes", AV_CODEC_ID_HEVC, hvcc(0x0F), 4},
-                      NalCase{"HevcOneByte", AV_CODEC_ID_HEVC, hvcc(0x0C), 1},
-                      NalCase{"AnnexBCodecData", AV_CODEC_ID_H264, {0, 0, 0, 1, 0x67, 0x64, 0, 0x28}, 0},
-                      NalCase{"H264TooShort", AV_CODEC_ID_H264, {1, 0x64, 0, 0x28, 0xFF}, 0},
-                      NalCase{"HevcDataReadAsH264Size", AV_CODEC_ID_HEVC, avcc(0xFF), 0},
-                      NalCase{"OtherCodec", AV_CODEC_ID_VP8, avcc(0xFF), 0},
-                      NalCase{"NoCodecData", AV_CODEC_ID_H264, {}, 0}),
-    row_name<NalCase>);
 
 }  // namespace

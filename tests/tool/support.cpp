@@ -1,6 +1,6 @@
 #include "support.hpp"
 
-#include "av_ptr.hpp"
+#include "common/av_ptr.hpp"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -328,6 +328,14 @@ void make_fixtures(const fs::path& dir)
                                     "-c:v", "ffv1", w + "ffv1.avi"}));
     must_run("mkvmerge", {"-q", "-o", d + "vfw_ffv1.mkv", w + "ffv1.avi"});
 
+    // Raw video: yuv420p stored natively, and bgr24 from an AVI, which
+    // mkvmerge stores in VfW mode with the FourCC 0 (BI_RGB).
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-frames:v", "10", "-c:v",
+                                    "rawvideo", "-pix_fmt", "yuv420p", d + "raw_yuv420p.mkv"}));
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-frames:v", "10", "-c:v",
+                                    "rawvideo", "-pix_fmt", "bgr24", w + "bgr24.avi"}));
+    must_run("mkvmerge", {"-q", "-o", d + "raw_bgr24_vfw.mkv", w + "bgr24.avi"});
+
     // VP8 in WebM.
     must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=128x96:r=25", "-frames:v", "20", "-c:v", "libvpx",
                                     "-b:v", "200k", w + "vp8.webm"}));
@@ -375,7 +383,7 @@ void make_fixtures(const fs::path& dir)
 }  // namespace
 
 // Bumped whenever make_fixtures() changes, so an old set is not reused.
-constexpr const char* kFixtureVersion = "mp-fixtures 6";
+constexpr const char* kFixtureVersion = "mp-fixtures 7";
 
 const fs::path& fixtures()
 {
@@ -473,6 +481,7 @@ TrackDump dump_video(const fs::path& file, bool decode)
     dump.codec = st->codecpar->codec_id;
     dump.codec_tag = st->codecpar->codec_tag;
     dump.time_base = st->time_base;
+    dump.listed_frames = st->nb_frames;
 
     mp::CodecContextPtr decoder;
     mp::FramePtr frame(av_frame_alloc());

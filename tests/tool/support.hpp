@@ -95,6 +95,7 @@ struct TrackDump {
     uint32_t codec_tag = 0;
     AVRational time_base{0, 1};
     int64_t packets = 0;
+    int64_t listed_frames = 0;  // as the file's header lists them (an AVI's empty chunks included)
     std::vector<uint64_t> packet_hashes;  // of the stored bytes, in storage order
     std::vector<uint64_t> frame_hashes;   // of decoded pictures, in output order
     int decode_errors = 0;

@@ -1,7 +1,7 @@
 // Timestamps and rates: millisecond formatting, a frame's time from its
 // block, the timecode v2 file, and the AVI header's frame rate.
-#include "frame_rate.hpp"
-#include "timecodes.hpp"
+#include "output/frame_rate.hpp"
+#include "output/timecodes.hpp"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Times, MpFormatMs,
 struct BlockTimeCase {
     const char* name;
     int64_t ns;
-    int64_t stored_duration_ns;  // 0: none stored
+    std::optional<int64_t> stored_duration_ns;
     int64_t tick_ns;
     int64_t default_ns;  // negative: none
     std::optional<int64_t> duration_ns;
@@ -83,8 +83,9 @@ TEST_P(MpBlockFrameTime, TakesTheDurationTheFileMeans)
 INSTANTIATE_TEST_SUITE_P(
     Blocks, MpBlockFrameTime,
     ::testing::Values(BlockTimeCase{"StoredDuration", 5000000, 40000000, 1000000, -1, 40000000},
-                      BlockTimeCase{"NoneStoredNoDefault", 5000000, 0, 1000000, -1, std::nullopt},
-                      BlockTimeCase{"NoneStoredTakesTheDefault", 5000000, 0, 1000000, 41708333, 41708333},
+                      BlockTimeCase{"NoneStoredNoDefault", 5000000, std::nullopt, 1000000, -1, std::nullopt},
+                      BlockTimeCase{"NoneStoredTakesTheDefault", 5000000, std::nullopt, 1000000, 41708333, 41708333},
+                      BlockTimeCase{"StoredZeroIsZero", 5000000, 0, 1000000, 41708333, 0},
                       BlockTimeCase{"DefaultCutToWholeTicks", 5000000, 41000000, 1000000, 41708333, 41708333},
                       BlockTimeCase{"AWholeTickShortIsItsOwn", 5000000, 40000000, 1000000, 41708333, 40000000},
                       BlockTimeCase{"LongerThanTheDefaultIsItsOwn", 5000000, 42000000, 1000000, 41708333,
@@ -189,7 +190,7 @@ TEST(MpTimecodeListRange, ExtremeFramesGiveExactLinesAndOthersAreRefused)
     list.add({mp::kMaxTimeNs, std::nullopt});
     EXPECT_THROW(list.add({mp::kMaxTimeNs + 1, std::nullopt}), std::invalid_argument);
     EXPECT_THROW(list.add({0, mp::kMaxTimeNs + 1}), std::invalid_argument);
-    EXPECT_THROW(list.add({0, 0}), std::invalid_argument);
+    EXPECT_THROW(list.add({0, -1}), std::invalid_argument);
     list.finish();
     ASSERT_EQ(list.size(), 2u);
     // The last interval, 2^61 ns, added to the last frame.

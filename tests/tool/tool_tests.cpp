@@ -2,7 +2,7 @@
 // and check its outputs against mkvextract and against the source decoded
 // with libavcodec.
 #include "demux.hpp"
-#include "progress.hpp"
+#include "report/progress.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>
@@ -75,7 +75,7 @@ TEST(MpFixtures, Make)
 struct GoodCase {
     const char* file;
     int mkvextract_tid;       // the video track's ID for mkvextract
-    const char* fourcc;       // expected AVI FourCC
+    std::string fourcc;       // expected AVI FourCC
     bool bytes_unchanged;     // no stream conversion: packets identical
     AVRational avi_time_base; // {0,0}: not checked
     bool own_end_line = false; // the last frame has no duration: end = last + last interval
@@ -136,6 +136,13 @@ TEST_P(MpGoodSource, AviAndTimecodesMatchSource)
         EXPECT_EQ(avi.time_base.den, c.avi_time_base.den);
     }
     EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"out.avi", "out.txt", "ref.txt"}));
+
+    // Read from a pipe as /dev/stdin: the very same files.
+    const RunResult piped = run("/bin/sh", {"-c", "cat \"$0\" | \"$1\" /dev/stdin \"$2\" \"$3\"", source.string(),
+                                            mp_exe(), (dir / "piped.avi").string(), (dir / "piped.txt").string()});
+    ASSERT_EQ(piped.exit_code, 0) << piped.err;
+    EXPECT_EQ(read_file(dir / "piped.txt"), read_file(dir / "out.txt"));
+    EXPECT_TRUE(read_file(dir / "piped.avi") == read_file(dir / "out.avi")) << "the AVI from the pipe differs";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,93 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
                       GoodCase{"vfw_ffv1.mkv", 0, "FFV1", true, {1001, 24000}},
                       GoodCase{"vp8.webm", 0, "VP80", true, {0, 0}},
                       GoodCase{"no_default_duration.mkv", 0, "H264", false, {0, 0}, true},
-                      GoodCase{"h264_zlib.mkv", 0, "H264", false, {0, 0}}),
+                      GoodCase{"h264_zlib.mkv", 0, "H264", false, {0, 0}},
+                      GoodCase{"raw_yuv420p.mkv", 0, "I420", true, {0, 0}},
+                      GoodCase{"raw_bgr24_vfw.mkv", 0, std::string(4, '\0'), true, {0, 0}}),
     [](const auto& info) {
         std::string name = info.param.file;
         std::replace_if(name.begin(), name.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
         return name;
     });
-
-// ---------------------------------------------------------------------------
-// The direct way (our own scan of the file, kernel copies, conversion of
-// stand-in frames) must write byte for byte what the demuxer way writes,
-// which the tests above check against mkvextract and the decoded pictures.
-// Sources it cannot take (compressed frames, damage) fall back to the
-// demuxer way and still give its files.
-
-struct WayCase {
-    const char* file;
-    bool direct;  // expected to take the direct way
-};
-
-void PrintTo(const WayCase& c, std::ostream* os)
-{
-    *os << c.file;
-}
-
-struct Written {
-    mp::DemuxResult result;
-    std::string avi;
-    std::string timecodes;
-};
-
-Written demux_in_process(const fs::path& source, const fs::path& dir, bool allow_direct, size_t threshold)
-{
-    mp::DemuxJob job;
-    job.source = source;
-    job.avi = dir / "out.avi";
-    job.timecodes = dir / "out.txt";
-    job.way = allow_direct ? mp::Way::Auto : mp::Way::Demuxer;
-    job.copy_threshold = threshold;
-    mp::Progress quiet(stderr, false);
-    Written w;
-    w.result = mp::run_demux(job, quiet);
-    w.avi = read_file(job.avi);
-    w.timecodes = read_file(job.timecodes);
-    fs::remove(job.avi);
-    fs::remove(job.timecodes);
-    return w;
-}
-
-class MpDirectWay : public ::testing::TestWithParam<WayCase> {};
-
-TEST_P(MpDirectWay, WritesTheSameFilesAsTheDemuxer)
-{
-    const WayCase& c = GetParam();
-    const fs::path source = fixture(c.file);
-    const std::string before = read_file(source);
-    TempDir dir;
-    const Written reference = demux_in_process(source, dir.path(), false, 4096);
-    EXPECT_FALSE(reference.result.copied_directly);
-    // The default threshold; the smallest, so that every NAL body longer
-    // than a stand-in's head is copied; the largest, so that most are read.
-    for (const size_t threshold : {size_t{4096}, size_t{1}, size_t{1} << 20}) {
-        SCOPED_TRACE("threshold " + std::to_string(threshold));
-        const Written direct = demux_in_process(source, dir.path(), true, threshold);
-        EXPECT_EQ(direct.result.copied_directly, c.direct);
-        EXPECT_EQ(direct.result.frames, reference.result.frames);
-        EXPECT_EQ(direct.result.damage, reference.result.damage);
-        EXPECT_TRUE(direct.avi == reference.avi) << "AVI files differ (" << direct.avi.size() << " and "
-                                                 << reference.avi.size() << " bytes)";
-        EXPECT_EQ(direct.timecodes, reference.timecodes);
-    }
-    EXPECT_TRUE(read_file(source) == before) << "the source changed";
-    EXPECT_TRUE(list_dir(dir.path()).empty()) << "left behind: " << ::testing::PrintToString(list_dir(dir.path()));
-}
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, MpDirectWay,
-                         ::testing::Values(WayCase{"h264_bframes.mkv", true}, WayCase{"audio_first.mkv", true},
-                                           WayCase{"hevc.mkv", true}, WayCase{"vfw_mpeg4.mkv", true},
-                                           WayCase{"vfw_ffv1.mkv", true}, WayCase{"vp8.webm", true},
-                                           WayCase{"no_default_duration.mkv", true}, WayCase{"long.mkv", true},
-                                           WayCase{"h264_zlib.mkv", false}, WayCase{"cut.mkv", false}),
-                         [](const auto& info) {
-                             std::string name = info.param.file;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
-                             return name;
-                         });
 
 // ---------------------------------------------------------------------------
 // Past 1 GiB the AVI must be OpenDML (a second RIFF "AVIX" list and its own
@@ -287,7 +215,6 @@ TEST(MpLargeSource, OpenDmlAviPastOneGiBReadsBackWhole)
     job.timecodes = dir / "large.txt";
     mp::Progress no_progress(stderr, false);
     const mp::DemuxResult result = mp::run_demux(job, no_progress);
-    EXPECT_TRUE(result.copied_directly);
     EXPECT_FALSE(result.damage.has_value());
     EXPECT_EQ(result.frames, (loops + 1) * 30);
     EXPECT_EQ(static_cast<int64_t>(read_lines(job.timecodes).size()), result.frames + 2);
@@ -569,28 +496,6 @@ TEST(MpDamage, CorruptionAnywhereGivesConsistentOutputsOrAnError)
     // The places were chosen to hit all three outcomes.
     EXPECT_GT(warnings, 0);
     EXPECT_GT(errors, 0);
-}
-
-// A source that is not a regular file is read once, front to back, by the
-// demuxer way alone; it gives the files the direct way gives for the file.
-// (A track without a default duration: the header reader, which only reads
-// regular files, adds nothing to such a track.)
-TEST(MpPipedSource, GivesTheSameFilesAsTheRegularFile)
-{
-    const fs::path source = fixture("no_default_duration.mkv");
-    TempDir dir;
-    const fs::path fifo = dir / "piped.mkv";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    RunResult piped;
-    {
-        const FifoFeeder feeder(fifo, read_file(source));
-        piped = run(mp_exe(), {fifo.string(), (dir / "piped.avi").string(), (dir / "piped.txt").string()});
-    }
-    const RunResult file = run(mp_exe(), {source.string(), (dir / "file.avi").string(), (dir / "file.txt").string()});
-    ASSERT_EQ(piped.exit_code, 0) << piped.err;
-    ASSERT_EQ(file.exit_code, 0) << file.err;
-    EXPECT_TRUE(read_file(dir / "piped.avi") == read_file(dir / "file.avi")) << "AVI files differ";
-    EXPECT_EQ(read_file(dir / "piped.txt"), read_file(dir / "file.txt"));
 }
 
 TEST(MpConcurrency, SeveralRunsOnTheSameOutputsLeaveWholeFiles)

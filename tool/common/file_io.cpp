@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -27,35 +29,6 @@ unsigned chunk(size_t size)
 int64_t result_of(int64_t n)
 {
     return n < 0 ? -errno : n;
-}
-
-int64_t write_once_at(int fd, const uint8_t* data, size_t size, int64_t offset)
-{
-#if defined(_WIN32)
-    if (_lseeki64(fd, offset, SEEK_SET) < 0)
-        return -errno;
-    return result_of(_write(fd, data, chunk(size)));
-#else
-    return result_of(pwrite(fd, data, size, static_cast<off_t>(offset)));
-#endif
-}
-
-// Repeats `once` until all `size` bytes are moved: 0, -errno, or -EIO when
-// a call moves nothing (the end of the file for a read).
-template <typename Byte, typename Once>
-int move_all_at(Once once, int fd, Byte* data, size_t size, int64_t offset)
-{
-    while (size > 0) {
-        const int64_t n = once(fd, data, size, offset);
-        if (n == -EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? static_cast<int>(n) : -EIO;
-        data += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return 0;
 }
 
 }  // namespace
@@ -186,9 +159,55 @@ void advise_sequential(int fd)
 #endif
 }
 
-int write_all_at(int fd, const uint8_t* data, size_t size, int64_t offset)
+#if defined(_WIN32)
+int write_two_at(int fd, const uint8_t* first, size_t first_size, const uint8_t* second, size_t second_size,
+                 int64_t offset)
 {
-    return move_all_at(write_once_at, fd, data, size, offset);
+    if (_lseeki64(fd, offset, SEEK_SET) < 0)
+        return -errno;
+    for (auto [data, size] : {std::pair{first, first_size}, std::pair{second, second_size}}) {
+        while (size > 0) {
+            const int n = _write(fd, data, chunk(size));
+            if (n <= 0)
+                return n < 0 ? -errno : -EIO;
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+    }
+    return 0;
 }
+#else
+int write_two_at(int fd, const uint8_t* first, size_t first_size, const uint8_t* second, size_t second_size,
+                 int64_t offset)
+{
+    iovec parts[2] = {{const_cast<uint8_t*>(first), first_size}, {const_cast<uint8_t*>(second), second_size}};
+    iovec* left = parts;
+    int count = 2;
+    while (count > 0) {
+        if (left->iov_len == 0) {
+            ++left;
+            --count;
+            continue;
+        }
+        const ssize_t n = pwritev(fd, left, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? -errno : -EIO;
+        offset += n;
+        for (auto done = static_cast<size_t>(n); done > 0;) {
+            const size_t step = std::min(done, left->iov_len);
+            left->iov_base = static_cast<uint8_t*>(left->iov_base) + step;
+            left->iov_len -= step;
+            done -= step;
+            if (left->iov_len == 0 && done > 0) {
+                ++left;
+                --count;
+            }
+        }
+    }
+    return 0;
+}
+#endif
 
 }  // namespace mp

@@ -66,7 +66,10 @@ int64_t read_once_at(int fd, uint8_t* into, size_t size, int64_t offset);
 // reads further ahead.
 void advise_sequential(int fd);
 
-// Writes all `size` bytes at `offset`: 0 or -errno.
-int write_all_at(int fd, const uint8_t* data, size_t size, int64_t offset);
+// Writes all `first_size` bytes of `first` and then all `second_size`
+// bytes of `second` at `offset`, in one call where the system allows:
+// 0 or -errno.
+int write_two_at(int fd, const uint8_t* first, size_t first_size, const uint8_t* second, size_t second_size,
+                 int64_t offset);
 
 }  // namespace mp

@@ -56,10 +56,29 @@ AviWriter::Sink::Sink(int fd) : fd_(fd)
     io_->seekable = AVIO_SEEKABLE_NORMAL;
 }
 
+namespace {
+
+// Pieces smaller than this wait for the next large one.
+constexpr size_t kSmallPiece = 4096;
+
+}  // namespace
+
 int AviWriter::Sink::flush()
 {
     avio_flush(io_.get());
+    if (!error_ && !waiting_.empty())
+        write_out(nullptr, 0);
     return error_ ? error_ : io_->error;
+}
+
+int AviWriter::Sink::write_out(const uint8_t* data, size_t size)
+{
+    const auto waiting = static_cast<int64_t>(waiting_.size());
+    const int rc = write_two_at(fd_, waiting_.data(), waiting_.size(), data, size, position_ - waiting);
+    waiting_.clear();
+    if (rc < 0)
+        return error_ = av_code_of_errno(-rc);
+    return 0;
 }
 
 int AviWriter::Sink::write(void* opaque, uint8_t* data, int size)
@@ -67,9 +86,12 @@ int AviWriter::Sink::write(void* opaque, uint8_t* data, int size)
     auto* self = static_cast<Sink*>(opaque);
     if (self->error_)
         return self->error_;
-    const int rc = write_all_at(self->fd_, data, static_cast<size_t>(size), self->position_);
-    if (rc < 0)
-        return self->error_ = av_code_of_errno(-rc);
+    const auto n = static_cast<size_t>(size);
+    if (n < kSmallPiece && self->waiting_.size() < kSmallPiece) {
+        self->waiting_.insert(self->waiting_.end(), data, data + n);
+    } else if (self->write_out(data, n) < 0) {
+        return self->error_;
+    }
     self->position_ += size;
     self->size_ = std::max(self->size_, self->position_);
     return size;
@@ -79,6 +101,9 @@ int64_t AviWriter::Sink::seek(void* opaque, int64_t offset, int whence)
 {
     auto* self = static_cast<Sink*>(opaque);
     if (self->error_)
+        return self->error_;
+    // What waits belongs where it was written.
+    if (!self->waiting_.empty() && self->write_out(nullptr, 0) < 0)
         return self->error_;
     switch (whence & ~AVSEEK_FORCE) {
     case AVSEEK_SIZE:

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mp {
 
@@ -40,7 +41,10 @@ public:
     Rational written_rate() const { return Rational{stream_base_.den, stream_base_.num}; }
 
 private:
-    // The muxer's output: positioned writes to the descriptor.
+    // The muxer's output: positioned writes to the descriptor. The muxer
+    // writes a frame as a few small pieces (chunk header, padding) around
+    // its data; the small ones wait and go out in one call with the next
+    // large one, from where they lie, so no frame data is copied.
     class Sink {
     public:
         explicit Sink(int fd);
@@ -51,11 +55,14 @@ private:
     private:
         static int write(void* opaque, uint8_t* data, int size);
         static int64_t seek(void* opaque, int64_t offset, int whence);
+        // Writes what waits, then `size` bytes of `data` after it.
+        int write_out(const uint8_t* data, size_t size);
 
         int fd_;
-        int64_t position_ = 0;
+        int64_t position_ = 0;  // where the next byte goes (after what waits)
         int64_t size_ = 0;
         int error_ = 0;  // the first failure, as an FFmpeg error code
+        std::vector<uint8_t> waiting_;
         CustomIoPtr io_;
     };
 

@@ -44,10 +44,10 @@ for file in "$root"/src/text/*.cpp "$root"/src/main_window/*.cpp; do
   check -I"$root/src" -I"$root/src/text" -I"$root/src/main_window" -I"$root/src/platform" "$file"
 done
 for file in "$root"/tool/*.cpp "$root"/tool/*/*.cpp; do
-  # The GDBus notifier (*_gdbus.cpp) is never built for Windows:
-  # tool/CMakeLists.txt builds desktop_notifier_none.cpp there instead,
+  # The GLib parts (*_gdbus.cpp, *_glib.cpp) are never built for Windows:
+  # tool/CMakeLists.txt builds the *_none.cpp files there instead,
   # which is checked here.
-  if [[ $(basename "$file") == *_gdbus.cpp ]]; then
+  if [[ $(basename "$file") == *_gdbus.cpp || $(basename "$file") == *_glib.cpp ]]; then
     echo "windows: $file is not part of the Windows build"
     continue
   fi

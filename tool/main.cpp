@@ -103,6 +103,6 @@ int main(int argc, char** argv)
     }
     const mp::RunOutcome outcome = run(job, progress);
     if (reporter)
-        reporter->finish(outcome, mp::run_log_path(std::getenv("XDG_STATE_HOME"), std::getenv("HOME")), stderr);
+        reporter->finish(outcome, mp::run_log_path(), stderr);
     return outcome.exit_status;
 }

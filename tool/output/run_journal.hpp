@@ -24,7 +24,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <span>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mp {
@@ -32,6 +34,8 @@ namespace mp {
 std::string journal_name(const std::string& token);
 std::string temporary_name(const std::string& token, int number);
 std::string parked_name(const std::string& token, int number);
+// "TOKEN" of a name ".tcdemux-TOKEN<ending>", or "" for any other name.
+std::string token_in(const std::string& name, std::string_view ending);
 
 // One output whose new file the commit moves into place.
 struct JournalEntry {
@@ -39,6 +43,12 @@ struct JournalEntry {
     std::filesystem::path target;   // absolute
     FileId new_file;
 };
+
+// The journal's text for `entries`, and the entries of a journal's text
+// (nullopt when it holds none: the run was killed before its new files
+// were finished, so no commit began).
+std::string journal_text(std::span<const JournalEntry> entries);
+std::optional<std::vector<JournalEntry>> parse_journal(const std::string& text);
 
 class RunJournal {
 public:
@@ -72,7 +82,7 @@ private:
 };
 
 // Finds what runs into `folder` that were killed left behind and sets it
-// right: completes or undoes their commit as their journal says, and
+// right (killed_runs.cpp): completes or undoes their commit as their journal says, and
 // removes their temporaries. Never touches a live run's files, nor a file
 // that is not named as ours. What it did to the targets is told in a note
 // line on `notes`; it never fails the run.

@@ -37,9 +37,14 @@ GVariant* notify_parameters(const Notification& n, uint32_t replaces_id)
     if (n.percent)
         g_variant_builder_add(&hints, "{sv}", "value", g_variant_new_int32(*n.percent));
     const std::string summary = valid_utf8(n.summary);
-    const std::string body = valid_utf8(n.body);
-    return g_variant_new("(susss@asa{sv}i)", kAppName, replaces_id, kIconName, summary.c_str(), body.c_str(),
-                         g_variant_new_strv(nullptr, 0), &hints, n.expire_timeout_ms);
+    // Servers may read the body as markup: file names hold "&", "<" or
+    // quotes, never markup of ours.
+    const std::string text = valid_utf8(n.body);
+    gchar* body = g_markup_escape_text(text.c_str(), static_cast<gssize>(text.size()));
+    GVariant* parameters = g_variant_new("(susss@asa{sv}i)", kAppName, replaces_id, kIconName, summary.c_str(), body,
+                                         g_variant_new_strv(nullptr, 0), &hints, n.expire_timeout_ms);
+    g_free(body);
+    return parameters;
 }
 
 }  // namespace mp

@@ -21,7 +21,7 @@ std::string dbus_error_text(GError* error);
 std::string valid_utf8(const std::string& text);
 
 // The parameters of org.freedesktop.Notifications.Notify for `n`, as a
-// floating GVariant that the call consumes.
+// floating GVariant that the call consumes; the body escaped as markup.
 GVariant* notify_parameters(const Notification& n, uint32_t replaces_id);
 
 }  // namespace mp

@@ -1,6 +1,7 @@
 // The run record: one line per run that reports to the desktop, appended to
 // $XDG_STATE_HOME/tcdemux/runs.log, so no outcome is lost when its
 // notification is gone. Kept to about 1 MiB plus one older generation.
+// Linux only (run_log_glib.cpp); elsewhere there is none (run_log_none.cpp).
 #pragma once
 
 #include <cstdint>
@@ -13,11 +14,10 @@ namespace mp {
 
 inline constexpr uint64_t kRunLogLimit = uint64_t{1} << 20;
 
-// The record file for the given XDG_STATE_HOME and HOME values (either may
-// be null): $XDG_STATE_HOME/tcdemux/runs.log, or with that unset, empty or
-// relative (which the XDG base directory rules say to ignore)
-// $HOME/.local/state/tcdemux/runs.log. Nothing without either.
-std::optional<std::filesystem::path> run_log_path(const char* xdg_state_home, const char* home);
+// The record file in the user's state folder (GLib's: $XDG_STATE_HOME, by
+// default ~/.local/state): tcdemux/runs.log. Nothing where no record is
+// kept.
+std::optional<std::filesystem::path> run_log_path();
 
 // Appends `line` (one whole line, newline included) with a single write on
 // an O_APPEND descriptor, so concurrent runs never mix their lines. Missing
@@ -28,7 +28,8 @@ std::optional<std::filesystem::path> run_log_path(const char* xdg_state_home, co
 std::optional<std::string> append_run_log(const std::filesystem::path& file, std::string_view line,
                                           uint64_t limit = kRunLogLimit);
 
-// The current local time as run_record_line wants it.
+// The current local time in ISO 8601 with its offset from UTC, as
+// run_record_line wants it, e.g. "2026-03-01T14:05:09+01:00".
 std::string local_time_now();
 
 }  // namespace mp

@@ -11,12 +11,12 @@ namespace {
 
 std::string name_of(const fs::path& file)
 {
-    return escape_markup(file.filename().string());
+    return file.filename().string();
 }
 
 std::string folder_of(const fs::path& file)
 {
-    return escape_markup(file.parent_path().string());
+    return file.parent_path().string();
 }
 
 // "a.avi and a.txt in /folder", or each with its own folder.
@@ -102,28 +102,6 @@ RunFiles RunFiles::resolve(const fs::path& source, const fs::path& avi, const fs
     return RunFiles{resolved(source), resolved(avi), resolved(timecodes)};
 }
 
-std::string escape_markup(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 Notification started_notification(const RunFiles& files)
 {
     Notification n;
@@ -155,7 +133,7 @@ Notification outcome_notification(const RunFiles& files, const RunOutcome& outco
         break;
     case 1:
         n.summary = "Demuxed " + source_name(files) + " with a warning";
-        n.body = escape_markup(outcome.message) + ".\nWrote " + outputs_phrase(files) + ".";
+        n.body = outcome.message + ".\nWrote " + outputs_phrase(files) + ".";
         if (!replaced.empty())
             n.body += "\n" + replaced;
         n.category = "transfer.complete";
@@ -163,7 +141,7 @@ Notification outcome_notification(const RunFiles& files, const RunOutcome& outco
     default:
         // An error stays on screen until the person has seen it.
         n.summary = "Demuxing " + source_name(files) + " failed";
-        n.body = escape_markup(outcome.message);
+        n.body = outcome.message;
         n.urgency = Urgency::Critical;
         n.expire_timeout_ms = 0;
         n.category = "transfer.error";
@@ -217,17 +195,6 @@ std::string escape_record_field(std::string_view text)
         }
     }
     return out;
-}
-
-std::string iso8601_local(const std::tm& local, long utc_offset_seconds)
-{
-    const char sign = utc_offset_seconds < 0 ? '-' : '+';
-    const long offset_minutes = std::labs(utc_offset_seconds) / 60;
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, sign,
-                  offset_minutes / 60, offset_minutes % 60);
-    return text;
 }
 
 std::string run_record_line(std::string_view time, const RunFiles& files, const RunOutcome& outcome)

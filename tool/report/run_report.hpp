@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,8 +32,8 @@ enum class Urgency : uint8_t { Low = 0, Normal = 1, Critical = 2 };
 
 // One state of the run's notification.
 struct Notification {
-    std::string summary;  // plain text for every server
-    std::string body;     // file names escaped: servers may read it as markup
+    std::string summary;  // plain text
+    std::string body;     // plain text; the transport escapes it for servers that read markup
     Urgency urgency = Urgency::Normal;
     int32_t expire_timeout_ms = -1;  // -1: the server's default; 0: never
     std::optional<int> percent;      // the standard "value" hint, 0..100
@@ -65,9 +64,6 @@ struct RunOutcome {
     bool replaced_timecodes = false;
 };
 
-// "&", "<" and ">" as entities, since servers read a subset of markup.
-std::string escape_markup(std::string_view text);
-
 Notification started_notification(const RunFiles& files);
 Notification progress_notification(const RunFiles& files, int percent);
 Notification outcome_notification(const RunFiles& files, const RunOutcome& outcome);
@@ -97,10 +93,6 @@ private:
 // control characters escaped, so each line splits into its fields at tabs
 // whatever the file names hold.
 std::string escape_record_field(std::string_view text);
-
-// Local time in ISO 8601 with its offset from UTC, e.g.
-// "2026-03-01T14:05:09+01:00".
-std::string iso8601_local(const std::tm& local, long utc_offset_seconds);
 
 // One line of the run record, newline included: time, exit status, source,
 // AVI, timecodes file and the run's message, separated by tabs.

@@ -38,7 +38,7 @@ void RunReporter::finish(const RunOutcome& outcome, const std::optional<std::fil
 
     std::optional<std::string> record_failure;
     if (!record)
-        record_failure = "no folder for it (neither XDG_STATE_HOME nor HOME is set)";
+        record_failure = "no run record is kept on this system";
     else
         record_failure = append_run_log(*record, run_record_line(local_time_now(), files_, outcome));
     if (record_failure)

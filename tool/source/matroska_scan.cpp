@@ -4,7 +4,6 @@
 #include "source/matroska.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 namespace mp {
@@ -53,14 +52,6 @@ bool segment_child(uint32_t id)
 }
 
 }  // namespace
-
-const MatroskaTrack* MatroskaHead::find_track(uint64_t number) const
-{
-    for (const MatroskaTrack& t : tracks)
-        if (t.number == number)
-            return &t;
-    return nullptr;
-}
 
 void MatroskaScan::feed(uint64_t offset, const uint8_t* data, size_t size)
 {
@@ -142,11 +133,11 @@ void MatroskaScan::finish_item()
     }
     case Step::Collect:
         if (item_id_ == mkv::kEbml)
-            parse_ebml_header();
+            read_ebml_header(held_, head_);
         else if (item_id_ == mkv::kInfo)
-            parse_info();
-        else
-            parse_tracks();
+            read_info(held_, head_);
+        else if (!in_clusters_)  // libavformat reads the header only up to the first cluster
+            read_tracks(held_, head_);
         break;
     case Step::Value:
         if (ebml::read_uint(s, value)) {
@@ -269,61 +260,6 @@ void MatroskaScan::read_block_head()
         group_block_ = b;
     else
         blocks_.push_back(b);
-}
-
-void MatroskaScan::parse_ebml_header()
-{
-    ebml::for_each_child(Span{held_.data(), held_.data() + held_.size()}, [&](uint32_t id, Span value) {
-        uint64_t number = 0;
-        if (id == mkv::kDocType)
-            head_.doc_type.assign(reinterpret_cast<const char*>(value.p), strnlen(reinterpret_cast<const char*>(value.p), value.left()));
-        else if (!ebml::read_uint(value, number))
-            return;
-        if (id == mkv::kEbmlMaxIdLength)
-            head_.max_id_length = number;
-        else if (id == mkv::kEbmlMaxSizeLength)
-            head_.max_size_length = number;
-        else if (id == mkv::kDocTypeReadVersion)
-            head_.doc_type_read_version = number;
-    });
-}
-
-void MatroskaScan::parse_info()
-{
-    ebml::for_each_child(Span{held_.data(), held_.data() + held_.size()}, [&](uint32_t id, Span value) {
-        uint64_t scale = 0;
-        if (id == mkv::kTimestampScale && ebml::read_uint(value, scale) && scale > 0)
-            head_.timestamp_scale_ns = scale;
-    });
-}
-
-void MatroskaScan::parse_tracks()
-{
-    // libavformat reads the header only up to the first cluster.
-    if (in_clusters_)
-        return;
-    head_.tracks.clear();
-    ebml::for_each_child(Span{held_.data(), held_.data() + held_.size()}, [&](uint32_t id, Span entry) {
-        if (id != mkv::kTrackEntry)
-            return;
-        MatroskaTrack track;
-        ebml::for_each_child(entry, [&](uint32_t field, Span value) {
-            uint64_t number = 0;
-            if (field == mkv::kCodecId) {
-                // Stored strings may be zero-padded.
-                const auto* text = reinterpret_cast<const char*>(value.p);
-                track.codec_id.assign(text, strnlen(text, value.left()));
-            } else if (ebml::read_uint(value, number)) {
-                if (field == mkv::kTrackNumber)
-                    track.number = number;
-                else if (field == mkv::kTrackType)
-                    track.type = number;
-                else if (field == mkv::kDefaultDuration && number > 0)
-                    track.default_duration_ns = number;
-            }
-        });
-        head_.tracks.push_back(std::move(track));
-    });
 }
 
 }  // namespace mp

@@ -12,6 +12,8 @@
 // timestamp, flags) and where it lies. It never reads frame data.
 #pragma once
 
+#include "source/matroska_head.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -20,29 +22,6 @@
 #include <vector>
 
 namespace mp {
-
-struct MatroskaTrack {
-    uint64_t number = 0;
-    uint64_t type = 0;  // mkv::kVideoTrack, ...
-    std::string codec_id;
-    std::optional<uint64_t> default_duration_ns;
-};
-
-struct MatroskaHead {
-    // What the EBML header asks of a reader.
-    uint64_t max_id_length = 4;
-    uint64_t max_size_length = 8;
-    uint64_t doc_type_read_version = 1;
-    std::string doc_type;
-
-    uint64_t timestamp_scale_ns = 1000000;
-    std::vector<MatroskaTrack> tracks;
-    // Byte offset just past the segment, when its size is given; a source
-    // shorter than this has been cut off.
-    std::optional<uint64_t> segment_end;
-
-    const MatroskaTrack* find_track(uint64_t number) const;
-};
 
 // One block as stored (a SimpleBlock, or the Block of a BlockGroup).
 struct ScannedBlock {
@@ -95,9 +74,6 @@ private:
     void finish_item();
     void close_elements();
     void read_block_head();
-    void parse_ebml_header();
-    void parse_info();
-    void parse_tracks();
     void stop() { stopped_ = true; }
 
     bool matroska_ = false;

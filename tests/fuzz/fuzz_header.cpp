@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         h.segment_end != cut.head().segment_end)
         std::abort();
     for (const mp::ScannedBlock& block : a)
-        if (block.pos >= block.end || block.pos >= size || block.frames < 1 || block.frames > 256)
+        if (block.pos > block.end || block.pos > size || block.frames < 1 || block.frames > 256)
             std::abort();
     return 0;
 }

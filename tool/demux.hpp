@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mp {
 
@@ -51,6 +52,8 @@ struct DemuxResult {
     std::optional<std::string> damage;  // set when the source was cut off or damaged
     bool replaced_avi = false;          // the outputs took the place of existing files
     bool replaced_timecodes = false;
+    // What the source asks of its video that the AVI cannot carry.
+    std::vector<std::string> notes;
 };
 
 // Runs the whole job. Throws Error (or Interrupted) on failure, in which case

@@ -34,6 +34,9 @@ mp::RunOutcome run(const mp::DemuxJob& job, mp::Progress& progress)
         outcome.frames = result.frames;
         outcome.replaced_avi = result.replaced_avi;
         outcome.replaced_timecodes = result.replaced_timecodes;
+        outcome.notes = result.notes;
+        for (const std::string& note : result.notes)
+            std::fprintf(stderr, "mp.exe: note: %s\n", note.c_str());
         if (result.damage) {
             outcome.message = *result.damage + "; kept " + std::to_string(result.frames) + " frames in both outputs";
             std::fprintf(stderr, "mp.exe: warning: %s\n", outcome.message.c_str());

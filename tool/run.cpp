@@ -38,6 +38,8 @@ std::optional<std::string> copy_frames(FrameReader& reader, Source& source, AVBS
                 throw Error("the stream conversion split a frame of " + source.name);
             data = converted.get();
         }
+        if (frame.earlier_lasts_ns)
+            out.times().last_added_lasts(*frame.earlier_lasts_ns);
         if (result != Converted::None) {
             out.avi().write(data, index);
             out.times().add(frame.time);
@@ -74,7 +76,7 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     if (frames == 0)
         throw Error("no video frames could be read from " + source.name + (damage ? " (" + *damage + ")" : ""));
     progress.clear();
-    out.commit();
+    out.commit(source.timeline);
 
     DemuxResult result;
     result.frames = frames;
@@ -84,6 +86,7 @@ DemuxResult run_demux(const DemuxJob& job, Progress& progress)
     result.damage = damage;
     result.replaced_avi = out.replaced_avi();
     result.replaced_timecodes = out.replaced_timecodes();
+    result.notes = source.notes;
     return result;
 }
 

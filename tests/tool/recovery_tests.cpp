@@ -64,7 +64,7 @@ void PrintTo(const KillCase& c, std::ostream* os)
         if (c.while_writing)
             raise(signal);
         int moves = 0;
-        out.commit([&](const fs::path& from, const fs::path& to, mp::Move how) {
+        out.commit({}, [&](const fs::path& from, const fs::path& to, mp::Move how) {
             if (how == mp::Move::Exchange && c.no_exchange)
                 return EINVAL;
             const int rc = mp::move_file(from, to, how);

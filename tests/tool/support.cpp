@@ -353,9 +353,35 @@ void make_fixtures(const fs::path& dir)
                           "--attachment-name", "cover.png", "--attach-file", w + "cover.png"});
 
     write_file(dir / "text.mkv", "This is a plain text file, not a video.\n");
-    // Another media format under a Matroska name.
-    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=64x48:r=25", "-frames:v", "3", "-c:v", "mpeg4",
-                                    "-f", "mp4", d + "mp4_named.mkv"}));
+    // The containers people record in, all holding one variable-frame-rate
+    // H.264 track with B-frames (times in whole milliseconds, as mkvmerge
+    // stores them by default, so every container holds them exactly).
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=128x96:r=30", "-frames:v", "48", "-c:v", "libx264",
+                                    "-preset", "veryfast", "-bf", "2", "-g", "12", "-pix_fmt", "yuv420p", w + "cfr.mkv"}));
+    write_vfr_timestamps(work / "tc_ms.txt", 48, 0);
+    must_run("mkvmerge", {"-q", "-o", w + "vfr_ms.mkv", "--timestamps", "0:" + w + "tc_ms.txt", w + "cfr.mkv"});
+    const auto remux = [&](std::vector<std::string> options, const std::string& name) {
+        std::vector<std::string> args{"-i", w + "vfr_ms.mkv", "-map", "0:v", "-c", "copy"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(d + name);
+        must_run("ffmpeg", ffmpeg_args(args));
+    };
+    remux({}, "vfr.mp4");
+    remux({}, "vfr.mov");
+    remux({}, "vfr.3gp");
+    remux({"-movflags", "frag_keyframe+empty_moov"}, "vfr_fragmented.mp4");
+    remux({"-f", "mpegts"}, "vfr.ts");
+    remux({}, "vfr.flv");
+    remux({"-metadata:s:v", "rotate=90"}, "vfr_rotated.mp4");
+    // An edit list that starts the movie later than its first frames, as a
+    // cut without re-encoding makes it.
+    must_run("ffmpeg", ffmpeg_args({"-ss", "0.3", "-i", d + "vfr.mp4", "-c", "copy", d + "vfr_edit_list.mp4"}));
+    // Two video tracks: the AVI takes the first.
+    must_run("ffmpeg", ffmpeg_args({"-i", d + "vfr.mp4", "-i", w + "cfr.mkv", "-map", "0:v", "-map", "1:v", "-c",
+                                    "copy", d + "two_videos.mp4"}));
+    // An AVI of its own, with a FourCC of its own.
+    must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=96x64:r=25", "-frames:v", "20", "-c:v", "mpeg4",
+                                    "-vtag", "DX50", d + "dx50.avi"}));
 
     // A long clip for the interruption test.
     must_run("ffmpeg", ffmpeg_args({"-f", "lavfi", "-i", "testsrc2=s=160x120:r=25", "-frames:v", "600", "-c:v",
@@ -383,7 +409,7 @@ void make_fixtures(const fs::path& dir)
 }  // namespace
 
 // Bumped whenever make_fixtures() changes, so an old set is not reused.
-constexpr const char* kFixtureVersion = "mp-fixtures 7";
+constexpr const char* kFixtureVersion = "mp-fixtures 8";
 
 const fs::path& fixtures()
 {

@@ -37,12 +37,12 @@ PendingOutputs::PendingOutputs(const OutputTargets& targets, const AVCodecParame
 {
 }
 
-void PendingOutputs::commit(const MoveFunction& move)
+void PendingOutputs::commit(Timeline timeline, const MoveFunction& move)
 {
     avi_.finish();
     if (!avi_file_.close())
         throw av_error(av_code_of_errno(errno), "cannot write " + quote_name(avi_file_.target().name.string()));
-    times_.finish();
+    times_.finish(timeline);
     if (!times_.write(timecodes_file_.file()) || !timecodes_file_.close())
         throw av_error(av_code_of_errno(errno), "cannot write " + quote_name(timecodes_file_.target().name.string()));
 

@@ -32,8 +32,9 @@ public:
     // Finishes both files, devices first, and moves the new files into
     // place together. Throws Error (or Interrupted, when a stop was
     // requested) with the target files unchanged when either cannot be
-    // finished or moved. `move` is replaced in tests only.
-    void commit(const MoveFunction& move = move_file);
+    // finished or moved. The timecodes are written on `timeline`; `move`
+    // is replaced in tests only.
+    void commit(Timeline timeline, const MoveFunction& move = move_file);
     // After commit(): whether each output took the place of an existing file.
     bool replaced_avi() const { return avi_file_.replaced(); }
     bool replaced_timecodes() const { return timecodes_file_.replaced(); }

@@ -37,7 +37,8 @@ void TimecodeList::add(const FrameTime& frame)
                           (!frame.duration_ns || (*frame.duration_ns >= 0 && *frame.duration_ns <= kMaxTimeNs));
     if (!in_range)
         throw std::invalid_argument("frame time out of range");
-    if (times_.empty() || frame.ns > latest_ns_) {
+    last_added_is_latest_ = times_.empty() || frame.ns > latest_ns_;
+    if (last_added_is_latest_) {
         latest_ns_ = frame.ns;
         latest_duration_ = frame.duration_ns;
     } else if (frame.ns == latest_ns_ && frame.duration_ns) {
@@ -48,9 +49,43 @@ void TimecodeList::add(const FrameTime& frame)
     times_.push_back(frame.ns);
 }
 
-void TimecodeList::finish()
+void TimecodeList::last_added_lasts(int64_t duration_ns)
+{
+    if (last_added_is_latest_ && !latest_duration_ && duration_ns >= 0 && duration_ns <= kMaxTimeNs)
+        latest_duration_ = duration_ns;
+}
+
+namespace {
+
+// `ns` to the nearest multiple of `step`, halves away from zero.
+int64_t to_step(int64_t ns, int64_t step)
+{
+    return av_rescale_rnd(ns, 1, step, AV_ROUND_NEAR_INF) * step;
+}
+
+}  // namespace
+
+void TimecodeList::finish(Timeline timeline)
 {
     std::sort(times_.begin(), times_.end());
+    if (times_.empty())
+        return;
+    const int64_t last = times_.back();
+    if (latest_duration_)
+        end_ns_ = last + *latest_duration_;
+    else if (times_.size() >= 2)
+        end_ns_ = last + (last - times_[times_.size() - 2]);
+    else
+        end_ns_ = last;
+    const int64_t origin = timeline.from_first_frame ? times_.front() : 0;
+    end_ns_ -= origin;
+    for (int64_t& t : times_)
+        t -= origin;
+    if (timeline.step_ns > 0) {
+        for (int64_t& t : times_)
+            t = to_step(t, timeline.step_ns);
+        end_ns_ = to_step(end_ns_, timeline.step_ns);
+    }
 }
 
 FrameTime block_frame_time(int64_t ns, std::optional<int64_t> stored_ns, int64_t tick_ns, int64_t default_ns)
@@ -131,16 +166,6 @@ std::optional<FrameTime> block_time(int64_t ticks, std::optional<uint64_t> durat
             return std::nullopt;
     }
     return checked(block_frame_time(*ns, stored_ns, scale, default_ns > 0 ? default_ns : -1));
-}
-
-int64_t TimecodeList::end_ns() const
-{
-    const int64_t last = times_.back();
-    if (latest_duration_)
-        return last + *latest_duration_;
-    if (times_.size() >= 2)
-        return last + (last - times_[times_.size() - 2]);
-    return last;
 }
 
 bool TimecodeList::write(std::FILE* out) const

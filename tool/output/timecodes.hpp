@@ -59,6 +59,13 @@ std::optional<FrameTime> frame_time(int64_t ticks, int64_t duration_ticks, TimeB
 std::optional<FrameTime> block_time(int64_t ticks, std::optional<uint64_t> duration_ticks, uint64_t scale_ns,
                                     int64_t default_ns);
 
+// How the times of a source are written: as the file stores them, or
+// counted from its first frame, and exactly or in whole steps.
+struct Timeline {
+    bool from_first_frame = false;  // the earliest frame at 0
+    int64_t step_ns = 0;            // rounded to the nearest step (0: exact)
+};
+
 // Collects frame timestamps in storage order and produces the v2 file.
 // Keeps 8 bytes per frame plus the duration of the latest frame.
 class TimecodeList {
@@ -66,16 +73,21 @@ public:
     // Adds a frame as frame_time() gives it; throws std::invalid_argument
     // for one further than kMaxTimeNs from zero, which never reaches here.
     void add(const FrameTime& frame);
+    // The frame added last turns out to last `duration_ns` (learnt from the
+    // frame after it); ignored when it has a duration already.
+    void last_added_lasts(int64_t duration_ns);
     std::size_t size() const { return times_.size(); }
 
-    // Sorts the timestamps into display order; call once, after the last add.
-    void finish();
+    // Sorts the timestamps into display order and puts them on `timeline`;
+    // call once, after the last add.
+    void finish(Timeline timeline = {});
     const std::vector<int64_t>& sorted() const { return times_; }
 
     // End of the last frame in display order: its timestamp plus its duration,
     // or plus the last frame interval when it has none (plus 0 for a single
-    // frame without a duration). Only valid after finish() with size() > 0.
-    int64_t end_ns() const;
+    // frame without a duration), on the same timeline. Only valid after
+    // finish() with size() > 0.
+    int64_t end_ns() const { return end_ns_; }
 
     // Writes "# timecode format v2", one line per frame and the end line.
     // Returns false on a write error (errno is left set).
@@ -85,6 +97,8 @@ private:
     std::vector<int64_t> times_;
     int64_t latest_ns_ = 0;
     std::optional<int64_t> latest_duration_;
+    bool last_added_is_latest_ = false;
+    int64_t end_ns_ = 0;
 };
 
 }  // namespace mp

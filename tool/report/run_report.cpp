@@ -129,6 +129,8 @@ Notification outcome_notification(const RunFiles& files, const RunOutcome& outco
         n.body = frames_phrase(outcome.frames) + " written to " + outputs_phrase(files) + ".";
         if (!replaced.empty())
             n.body += "\n" + replaced;
+        for (const std::string& note : outcome.notes)
+            n.body += "\nNote: " + note + ".";
         n.category = "transfer.complete";
         break;
     case 1:
@@ -136,6 +138,8 @@ Notification outcome_notification(const RunFiles& files, const RunOutcome& outco
         n.body = outcome.message + ".\nWrote " + outputs_phrase(files) + ".";
         if (!replaced.empty())
             n.body += "\n" + replaced;
+        for (const std::string& note : outcome.notes)
+            n.body += "\nNote: " + note + ".";
         n.category = "transfer.complete";
         break;
     default:

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mp {
 
@@ -62,6 +63,9 @@ struct RunOutcome {
     // Whether the outputs took the place of files that existed before.
     bool replaced_avi = false;
     bool replaced_timecodes = false;
+    // What the source asks that the AVI file cannot carry (success and
+    // warning), a sentence each.
+    std::vector<std::string> notes;
 };
 
 Notification started_notification(const RunFiles& files);

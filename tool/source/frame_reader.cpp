@@ -70,7 +70,11 @@ bool FrameReader::next(Frame& frame)
         av_packet_unref(pkt);
         return false;
     }
-    frame = Frame{pkt, *time, pkt->pos};
+    frame = Frame{pkt, *time, pkt->pos, std::nullopt};
+    if (!scan_.matroska() && last_dts_ != AV_NOPTS_VALUE && pkt->dts != AV_NOPTS_VALUE && pkt->dts > last_dts_)
+        frame.earlier_lasts_ns =
+            ticks_to_ns(pkt->dts - last_dts_, TimeBase{source_.stream->time_base.num, source_.stream->time_base.den});
+    last_dts_ = pkt->dts;
     return true;
 }
 
@@ -88,7 +92,7 @@ bool FrameReader::owed_frame(uint64_t before, Frame& frame)
         if (b.readable && b.frame_bytes == 0 && b.frames == 1 && b.ticks) {
             if (const auto time = block_time(*b.ticks, b.duration_ticks, scan_.head().timestamp_scale_ns,
                                              source_.default_duration_ns())) {
-                frame = Frame{empty_.get(), *time, static_cast<int64_t>(b.pos)};
+                frame = Frame{empty_.get(), *time, static_cast<int64_t>(b.pos), std::nullopt};
                 return true;
             }
         }

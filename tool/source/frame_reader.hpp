@@ -25,6 +25,10 @@ struct Frame {
     AVPacket* packet = nullptr;  // the data; empty for an empty frame
     FrameTime time;
     int64_t position = -1;       // where it lies in the source, when known
+    // How long the frame before it lasts, where the container stores no
+    // durations but decode times (MP4's sample durations are their
+    // differences).
+    std::optional<int64_t> earlier_lasts_ns;
 };
 
 class FrameReader {
@@ -53,6 +57,7 @@ private:
     int result_ = 0;            // how reading the last packet went
     std::optional<ScannedBlock> matched_;  // the block of the last packet
     int lace_ = 0;                         // which frame of a laced block
+    int64_t last_dts_ = AV_NOPTS_VALUE;  // of the packet before, for earlier_lasts_ns
     int64_t lost_ = 0;
     uint64_t first_lost_ = 0;
     std::optional<std::string> stopped_;  // damage that stopped the reading

@@ -7,9 +7,15 @@
 #include "source/ffmpeg_log.hpp"
 #include "source/matroska.hpp"
 
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 namespace mp {
 namespace fs = std::filesystem;
@@ -44,9 +50,6 @@ InputFormatPtr open_input(const fs::path& path, const std::string& name, SourceF
     // Return the timestamps and durations exactly as stored in the file;
     // without this libavformat guesses missing ones.
     raw->flags |= AVFMT_FLAG_NOFILLIN;
-    // Nor run a parser over the frames: it would only re-derive details the
-    // container already has, reading (and for H.264 unescaping) every byte.
-    raw->flags |= AVFMT_FLAG_NOPARSE;
     // Errors the demuxer reports while reading the header but survives
     // (a damaged first cluster it skips) count as damage too.
     LogCapture::watch(raw);
@@ -61,15 +64,67 @@ InputFormatPtr open_input(const fs::path& path, const std::string& name, SourceF
     // A header that is garbage or cut short shows up as invalid data or as a
     // read past the end of the file.
     if (rc == AVERROR_INVALIDDATA || rc == AVERROR_EOF || rc == AVERROR(EIO) || rc == AVERROR_PATCHWELCOME)
-        throw Error(name + " is not a Matroska or WebM file, or its header is damaged or cut off");
+        throw Error(name + " is not a video file that can be read, or its header is damaged or cut off" +
+                    (file.regular() ? ""
+                                    : " (read from a pipe, a file whose index lies at its end, as in many MP4 "
+                                      "files, cannot be read: give the file itself)"));
     if (rc < 0)
         throw av_error(rc, "cannot open source " + name);
     InputFormatPtr input(raw);
-    if (!input->iformat || !std::strstr(input->iformat->name, "matroska")) {
-        const char* kind = input->iformat && input->iformat->long_name ? input->iformat->long_name : "different";
-        throw Error(name + " is a " + kind + " file, not Matroska or WebM");
-    }
+    // Matroska stores whole frames with their times: a parser would only
+    // re-derive details the container already has, reading (and for H.264
+    // unescaping) every byte. Elsewhere the demuxer may need one (MPEG-TS
+    // and elementary streams are split into frames by it).
+    if (file.scan().matroska())
+        input->flags |= AVFMT_FLAG_NOPARSE;
     return input;
+}
+
+// How a source's frame times are written. A Matroska file's exactly as
+// stored, as mkvextract reads them. Any other container's as mkvmerge
+// stores them when it takes the file into Matroska, so the numbers are
+// those the user's own remux would give: in whole milliseconds (mkvmerge's
+// default timestamp scale) and, for containers whose clock does not start
+// with the video (an MPEG transport or program stream starts anywhere; an
+// MP4/MOV/3GP movie starts with its first shown frame, also where B-frames
+// without an edit list shift all times by their delay), counted from the
+// first frame. FLV, AVI and the others count from the file's own start.
+Timeline timeline_of(const AVInputFormat* format, bool matroska)
+{
+    if (matroska)
+        return {};
+    const std::string_view name = format->name;
+    const bool from_first = name == "mpegts" || name == "mpeg" || name.starts_with("mov,");
+    return Timeline{from_first, 1000000};
+}
+
+// What the video track asks that an AVI file cannot carry.
+std::vector<std::string> notes_on(const AVFormatContext* input, const AVStream* stream, const std::string& name)
+{
+    std::vector<std::string> notes;
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (matrix && size >= 9 * sizeof(int32_t)) {
+        // As players read it: the matrix's angle is counterclockwise.
+        const long clockwise = ((std::lround(-av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix))) % 360) + 360) % 360;
+        const std::string turn = clockwise == 90    ? "a quarter turn clockwise"
+                                 : clockwise == 180 ? "half a turn"
+                                 : clockwise == 270 ? "a quarter turn counterclockwise"
+                                                    : std::to_string(clockwise) + " degrees clockwise";
+        if (clockwise != 0)
+            notes.push_back(name + " asks for its pictures to be shown turned by " + turn +
+                            "; an AVI file cannot say so, so the AVI shows them as stored");
+    }
+    int videos = 0;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* st = input->streams[i];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            ++videos;
+    }
+    if (videos > 1)
+        notes.push_back(name + " has " + std::to_string(videos) +
+                        " video tracks; the AVI file holds the first one only");
+    return notes;
 }
 
 // First video track that is not a cover picture stored as an attachment.
@@ -155,17 +210,29 @@ Source::Source(SourceFile& source_file, const fs::path& path)
         throw std::bad_alloc();
     AVFormatContext* in = input.get();
     const MatroskaHead& head = file.scan().head();
+    // Some containers (FLV, MPEG-TS) make or complete their streams only as
+    // their packets come: they are read ahead until the streams are known
+    // (once: libavformat takes no second look).
+    const auto find_streams = [&] {
+        av_check(avformat_find_stream_info(in, nullptr), "cannot read the tracks of " + name);
+    };
+    const bool streams_found = (in->ctx_flags & AVFMTCTX_NOHEADER) != 0;
+    if (streams_found)
+        find_streams();
     index = pick_video_stream(in, name, file.scan());
     for (unsigned i = 0; i < in->nb_streams; ++i)
         if (static_cast<int>(i) != index)
             in->streams[i]->discard = AVDISCARD_ALL;
     stream = in->streams[index];
-    // The average rate usually comes with the header (for Matroska from the
-    // track's default duration). Only without one does libavformat have to
-    // estimate it from the first frames; that also decodes a frame, which
-    // for large pictures costs tens of MB, so it is skipped when not needed.
-    if (stream->avg_frame_rate.num <= 0 || stream->avg_frame_rate.den <= 0)
-        av_check(avformat_find_stream_info(in, nullptr), "cannot read the tracks of " + name);
+    // The average rate and the picture size usually come with the header
+    // (for Matroska the rate from the track's default duration). Only
+    // without them does libavformat have to work them out from the first
+    // frames; that also decodes a frame, which for large pictures costs
+    // tens of MB, so it is skipped when not needed.
+    const AVCodecParameters* known = stream->codecpar;
+    if (!streams_found && (stream->avg_frame_rate.num <= 0 || stream->avg_frame_rate.den <= 0 || known->width <= 0 ||
+                           known->height <= 0))
+        find_streams();
 
     first_result = read_first(in, index, first.get());
     if (first_result == 0 && first->pos >= 0)
@@ -180,13 +247,19 @@ Source::Source(SourceFile& source_file, const fs::path& path)
     vfw = track && mkv::stored_in_vfw_mode(track->codec_id);
 
     const AVCodecParameters* par = stream->codecpar;
-    const bool own_tag = vfw || !track || par->codec_id == AV_CODEC_ID_RAWVIDEO;
+    // A FourCC the source itself holds for AVI (an AVI file, a Matroska
+    // track in VfW mode, raw video's pixel layout) is kept; MP4's and the
+    // like name the codec in forms AVI does not use ("avc1" stands for
+    // length-prefixed H.264, which the AVI no longer holds).
+    const bool own_tag = vfw || std::string_view(in->iformat->name) == "avi" || par->codec_id == AV_CODEC_ID_RAWVIDEO;
     const std::optional<uint32_t> tag = choose_fourcc(par, own_tag ? par->codec_tag : 0);
     if (!tag)
         throw Error("the video track of " + name + " is " + codec_name(par->codec_id) +
                     ", which an AVI file cannot identify (no FourCC); nothing was written");
     fourcc = *tag;
     rate = nominal_rate(stream->avg_frame_rate, default_duration_ns());
+    timeline = timeline_of(in->iformat, file.scan().matroska());
+    notes = notes_on(in, stream, name);
     if (rate.num > kMaxAviFramesPerSecond * rate.den)
         throw Error("the video track of " + name + " runs at " +
                     rate_text(static_cast<double>(rate.num) / static_cast<double>(rate.den)) +

@@ -12,12 +12,14 @@
 
 #include "common/av_ptr.hpp"
 #include "output/frame_rate.hpp"
+#include "output/timecodes.hpp"
 #include "source/matroska_scan.hpp"
 #include "source/source_file.hpp"
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace mp {
 
@@ -43,6 +45,11 @@ struct Source {
     bool vfw = false;  // stored in VfW compatibility mode
     uint32_t fourcc = 0;
     Rational rate;  // for the AVI header
+    // How the frame times are written (see timeline_of in source.cpp).
+    Timeline timeline;
+    // What the source asks of its video that an AVI file cannot carry (a
+    // rotation, more video tracks), in a sentence each.
+    std::vector<std::string> notes;
 
     // The track's exact default frame duration in ns, or -1 without one.
     int64_t default_duration_ns() const;

@@ -26,6 +26,7 @@ std::u16string Reason(SourceFileState state) {
     case SourceFileState::Missing: return u"there is no such file.";
     case SourceFileState::NotAFile: return u"it is not a regular file.";
     case SourceFileState::Unreadable: return u"the file cannot be read.";
+    case SourceFileState::NotVideo: return u"it is not a video file.";
     case SourceFileState::Readable: break;
     }
     return {};

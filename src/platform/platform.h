@@ -40,7 +40,7 @@ struct OpenFileRequest {
 
 // What a path handed in from outside the dialog (the command line, a drop)
 // turned out to name.
-enum class SourceFileState { Readable, Missing, NotAFile, Unreadable };
+enum class SourceFileState { Readable, Missing, NotAFile, Unreadable, NotVideo };
 
 struct SourceFileCheck {
     SourceFileState state = SourceFileState::Missing;
@@ -72,7 +72,8 @@ public:
     virtual std::optional<std::u16string> ShowOpenFile(const OpenFileRequest& request) = 0;
 
     // Whether the path names a regular file (also through a link) that can
-    // be opened for reading, and its absolute form.
+    // be opened for reading and is a video file by its name or its first
+    // bytes, and its absolute form.
     virtual SourceFileCheck CheckSourceFile(const std::u16string& path) = 0;
 
     // Makes the folder the process's current directory, against which the

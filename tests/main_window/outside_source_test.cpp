@@ -41,7 +41,8 @@ TEST_P(RefusedSource, IsNamedInAMessageAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(States, RefusedSource, ::testing::Values(
     RefusedCase{"Missing", SourceFileState::Missing, u"there is no such file."},
     RefusedCase{"NotAFile", SourceFileState::NotAFile, u"it is not a regular file."},
-    RefusedCase{"Unreadable", SourceFileState::Unreadable, u"the file cannot be read."}),
+    RefusedCase{"Unreadable", SourceFileState::Unreadable, u"the file cannot be read."},
+    RefusedCase{"NotVideo", SourceFileState::NotVideo, u"it is not a video file."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Form1Test, AFileFromOutsideIsTakenAsIfConfirmedInTheDialog) {

@@ -151,6 +151,12 @@ void OutsideFilesTest::initTestCase() {
     QVERIFY(CreateFile(sourcePath_));
     otherPath_ = base_.filePath(QStringLiteral("other/clip.mkv"));
     QVERIFY(CreateFile(otherPath_));
+    // A phone's video, and what lies beside the outputs of a run.
+    QVERIFY(CreateFile(sourceFolder_ + QStringLiteral("/my movie.mp4")));
+    QFile checksum(sourceFolder_ + QStringLiteral("/my movie.avi.md5"));
+    QVERIFY(checksum.open(QIODevice::WriteOnly));
+    QVERIFY(checksum.write("d41d8cd98f00b204e9800998ecf8427e  my movie.avi\n") > 0);
+    checksum.close();
     startDirectory_ = QDir::currentPath();
 }
 
@@ -234,6 +240,8 @@ void OutsideFilesTest::dropOfWhatCannotBeOpened_data() {
     QTest::newRow("folder") << sourceFolder_ << "it is not a regular file." << false;
     QTest::newRow("unreadable file") << base_.filePath(QStringLiteral("locked.mkv")) << "the file cannot be read."
                                      << true;
+    QTest::newRow("not a video file") << sourceFolder_ + QStringLiteral("/my movie.avi.md5")
+                                      << "it is not a video file." << false;
 }
 
 void OutsideFilesTest::dropOfWhatCannotBeOpened() {
@@ -328,6 +336,11 @@ void OutsideFilesTest::startWithFileArguments_data() {
                                     << base_.filePath(QStringLiteral("other")) << "my movie.mkv" << QStringList();
     QTest::newRow("missing file") << QStringList{QStringLiteral("gone.mkv")} << sourceFolder_ << ""
                                   << QStringList{QStringLiteral("Cannot open \"gone.mkv\": there is no such file.")};
+    QTest::newRow("phone video") << QStringList{QStringLiteral("my movie.mp4")} << sourceFolder_ << "my movie.mp4"
+                                 << QStringList();
+    QTest::newRow("not a video file") << QStringList{QStringLiteral("my movie.avi.md5")} << sourceFolder_ << ""
+                                      << QStringList{QStringLiteral(
+                                             "Cannot open \"my movie.avi.md5\": it is not a video file.")};
     QTest::newRow("two files") << QStringList{sourcePath_, otherPath_} << "" << "my movie.mkv"
                                << QStringList{QStringLiteral("tcdemux takes one file at a time: it opened \"%1\" "
                                                              "and left the other file.")
@@ -361,7 +374,8 @@ void OutsideFilesTest::startWithFileArguments() {
     QTest::mouseClick(window_->app.Window().CommandDemux, Qt::LeftButton);
     QCOMPARE(window_->platform.starts.size(), 1u);
     QCOMPARE(window_->platform.starts[0].arguments,
-             (QStringList{sourcePath_, QStringLiteral("my movie.avi"), QStringLiteral("my movie.timecodes.txt")}));
+             (QStringList{sourceFolder_ + QLatin1Char('/') + name, QStringLiteral("my movie.avi"),
+                          QStringLiteral("my movie.timecodes.txt")}));
 }
 
 void OutsideFilesTest::dialogAfterAnArgumentOpensOnIt() {

@@ -1,10 +1,13 @@
 #include "platform/qt/qt_platform.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QSettings>
 
@@ -31,6 +34,14 @@ QString StartFailureReason(const QString& program, const QString& qtReason) {
     if (info.isDir()) return QStringLiteral("it is a folder, not a program");
     if (!info.isExecutable()) return QStringLiteral("the file is not executable");
     return qtReason;
+}
+
+// Video by the shared MIME database: the type the file's name and first
+// bytes give (a few kilobytes read at most), or one it is a kind of.
+bool IsVideo(const QMimeType& type) {
+    const auto video = [](const QString& name) { return name.startsWith(QStringLiteral("video/")); };
+    const QStringList ancestors = type.allAncestors();
+    return video(type.name()) || std::any_of(ancestors.begin(), ancestors.end(), video);
 }
 
 } // namespace
@@ -103,7 +114,9 @@ SourceFileCheck QtPlatform::CheckSourceFile(const std::u16string& path) {
         // Opening it is the only sure test: permissions, access lists and
         // the file system all have their say.
         QFile file(given);
-        check.state = file.open(QIODevice::ReadOnly) ? SourceFileState::Readable : SourceFileState::Unreadable;
+        check.state = !file.open(QIODevice::ReadOnly) ? SourceFileState::Unreadable
+                      : IsVideo(QMimeDatabase().mimeTypeForFile(info)) ? SourceFileState::Readable
+                                                                         : SourceFileState::NotVideo;
     }
     return check;
 }

@@ -20,11 +20,12 @@ PACKAGES := build-essential cmake pkg-config \
             fonts-arphic-uming
 # Only for `make test`: the cross compiler that checks the Windows code, and
 # a private session bus with a recording notification service for the tests
-# of mp.exe's desktop notifications, and the validators of the installed
-# desktop entry and AppStream data, and clang with libFuzzer for the fuzz
-# build.
+# of mp.exe's desktop notifications, dbus-monitor and dbus-send for the check
+# that no test reaches the tester's own bus, and the validators of the
+# installed desktop entry and AppStream data, and clang with libFuzzer for
+# the fuzz build.
 TEST_PACKAGES := g++-mingw-w64-x86-64-posix \
-                 dbus-daemon python3-dbusmock \
+                 dbus-daemon dbus-bin python3-dbusmock \
                  desktop-file-utils appstream \
                  clang libclang-rt-14-dev
 # Only for `make package` and `make package-check`: the tools that compute

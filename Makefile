@@ -20,11 +20,12 @@ PACKAGES := build-essential cmake pkg-config \
             fonts-arphic-uming
 # Only for `make test`: the cross compiler that checks the Windows code, and
 # a private session bus with a recording notification service for the tests
-# of mp.exe's desktop notifications, and the validators of the installed
-# desktop entry and AppStream data, and clang with libFuzzer for the fuzz
-# build.
+# of mp.exe's desktop notifications, dbus-monitor and dbus-send for the check
+# that no test reaches the tester's own bus, and the validators of the
+# installed desktop entry and AppStream data, and clang with libFuzzer for
+# the fuzz build.
 TEST_PACKAGES := g++-mingw-w64-x86-64-posix \
-                 dbus-daemon python3-dbusmock \
+                 dbus-daemon dbus-bin python3-dbusmock \
                  desktop-file-utils appstream \
                  clang libclang-rt-14-dev
 # Only for `make package` and `make package-check`: the tools that compute
@@ -40,6 +41,11 @@ FUZZ_DIR          ?= build-fuzz
 FUZZ_SECONDS      ?= 600
 FUZZ_TARGET       ?=
 FUZZ_TEST_SECONDS ?= $(if $(filter true,$(CI)),15,2)
+
+# Our own builds (build, test, sanitizer and fuzz builds) treat warnings as
+# errors; the package keeps Debian's flags without. CMAKE_FLAGS comes after,
+# so CMAKE_FLAGS=-DTCDEMUX_WERROR=OFF turns it off for once.
+WERROR := -DTCDEMUX_WERROR=ON
 
 .PHONY: run test build deps test-deps sanitize-test fuzz-build fuzz-test fuzz package package-check package-deps clean
 
@@ -60,16 +66,17 @@ ifeq ($(CI),true)
 endif
 
 build: deps
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 sanitize-test: deps
-	cmake -S . -B $(SAN_DIR) -DTCDEMUX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+	cmake -S . -B $(SAN_DIR) -DTCDEMUX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(SAN_DIR) -j $(JOBS)
 	cd $(SAN_DIR) && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
 
 fuzz-build: test-deps
-	cmake -S . -B $(FUZZ_DIR) -DTCDEMUX_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(FUZZ_DIR) -DTCDEMUX_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo $(WERROR) \
+	  $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 
 fuzz-test: fuzz-build
@@ -80,10 +87,11 @@ fuzz: fuzz-build
 	  --timeout $$(( $(FUZZ_SECONDS) * 2 + 600 )) -R 'MpFuzz(Corpus|\.$(or $(FUZZ_TARGET),.*))'
 
 # The Debian package, from a build of its own with Debian's compiler flags
-# (hardening included) and no tests: $(PKG_DIR)/tcdemux_VERSION_ARCH.deb.
+# (hardening included), warnings not turned into errors, and no tests:
+# $(PKG_DIR)/tcdemux_VERSION_ARCH.deb.
 package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
 package: package-deps
-	cmake -S . -B $(PKG_DIR) -DCMAKE_BUILD_TYPE=None -DTCDEMUX_BUILD_TESTS=OFF -DTCDEMUX_DEBIAN_DOCS=ON \
+	cmake -S . -B $(PKG_DIR) -DCMAKE_BUILD_TYPE=None -DTCDEMUX_BUILD_TESTS=OFF -DTCDEMUX_DEBIAN_DOCS=ON -DTCDEMUX_WERROR=OFF \
 	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS)
 	cmake --build $(PKG_DIR) -j $(JOBS)

@@ -80,6 +80,13 @@ void WindowWithToolTest::demuxWritesBothOutputsBesideTheSource() {
         QVERIFY2(lines.at(line).toDouble() > lines.at(line - 1).toDouble(), lines.at(line).constData());
     const double slowStep = lines.at(102).toDouble() - lines.at(101).toDouble();
     QVERIFY2(slowStep > 99 && slowStep < 101, QByteArray::number(slowStep).constData());
+
+    // The window asks the tool for its reports; the tool's last act is its
+    // line in the run record, which belongs in this program's private state
+    // folder. Waiting for it also keeps the tool from outliving the test and
+    // writing after that folder is gone.
+    const QString record = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/tcdemux/runs.log");
+    QTRY_VERIFY_WITH_TIMEOUT(ReadAll(record).endsWith('\n'), 60000);
 }
 
 QTEST_MAIN(WindowWithToolTest)

@@ -21,6 +21,15 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# The validators and the installed window run in a home of their own with
+# no session bus: they read none of the user's settings, and write neither
+# into the user's home nor onto the user's desktop.
+export HOME=$stage/home XDG_RUNTIME_DIR=$stage/runtime
+export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_STATE_HOME=$HOME/.local/state \
+  XDG_CACHE_HOME=$HOME/.cache
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset DBUS_SESSION_BUS_ADDRESS DBUS_STARTER_ADDRESS DBUS_STARTER_BUS_TYPE TCDEMUX_NOTIFY
+
 DESTDIR=$stage/root cmake --install "$build" --prefix /usr >/dev/null
 usr=$stage/root/usr
 

@@ -21,9 +21,9 @@ function(tcdemux_warnings target)
       # GCC 12 at -O3 wrongly reports an overlapping copy (-Wrestrict)
       # inside std::string's operator+ with a short literal in front (GCC
       # bug 105329; GCC 13 no longer does). With GCC 12 that one stays a
-      # warning, so that a Release build of the tool, which joins names
-      # that way in places (output_files.cpp, run_report.cpp), does not
-      # stop; every other warning stays an error.
+      # warning, so that a Release build of the tool, which joins messages
+      # that way in many places, does not stop; every other warning stays
+      # an error.
       if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12
          AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
         target_compile_options(${target} PRIVATE -Wno-error=restrict)

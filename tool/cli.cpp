@@ -31,18 +31,20 @@ Command parse_command_line(std::span<const std::string_view> args)
 
 std::string usage_line()
 {
-    return "usage: mp.exe [--notify] SOURCE.mkv OUTPUT.avi OUTPUT_TIMECODES.txt  (or --help, --version)";
+    return "usage: mp.exe [--notify] SOURCE OUTPUT.avi OUTPUT_TIMECODES.txt  (or --help, --version)";
 }
 
 std::string help_text()
 {
     return "usage: mp.exe [--notify] SOURCE OUTPUT_AVI OUTPUT_TIMECODES\n"
            "\n"
-           "Copies the first video track of the Matroska or WebM file SOURCE,\n"
-           "without re-encoding, into the AVI file OUTPUT_AVI (one AVI frame per\n"
-           "stored frame, at the track's average frame rate), and writes each\n"
-           "frame's real presentation time to OUTPUT_TIMECODES in timecode\n"
-           "format v2 (milliseconds, one line per frame, plus the end time).\n"
+           "Copies the first video track of SOURCE, without re-encoding, into\n"
+           "the AVI file OUTPUT_AVI (one AVI frame per stored frame, at the\n"
+           "track's average frame rate), and writes each frame's real\n"
+           "presentation time to OUTPUT_TIMECODES in timecode format v2\n"
+           "(milliseconds, one line per frame, plus the end time). SOURCE may\n"
+           "be any video file FFmpeg reads: MKV and WebM, MP4, MOV and 3GP\n"
+           "(also fragmented), MPEG-TS and M2TS, FLV, AVI; a file or a pipe.\n"
            "\n"
            "Both outputs are written completely or not at all; existing files\n"
            "are only replaced when the whole job succeeded.\n"

@@ -24,12 +24,12 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& arguments) {
 
 std::u16string HelpText() {
     return u"Usage: tcdemux [FILE]\n"
-           u"Matroska timecodes demuxer: takes the video of a Matroska (MKV or WebM)\n"
-           u"file into an AVI file and writes the frame times beside it in a\n"
-           u"timecodes text file, through the demux tool mp.exe.\n"
+           u"Matroska timecodes demuxer: takes the video of a video file (MKV, WebM,\n"
+           u"MP4, MOV, MPEG-TS and the like) into an AVI file and writes the frame\n"
+           u"times beside it in a timecodes text file, through the demux tool mp.exe.\n"
            u"\n"
            u"  FILE           open this file as if it had been chosen with \"VFR mkv\"\n"
-           u"                 (only one file at a time)\n"
+           u"                 (one video file at a time)\n"
            u"  -h, --help     show this help and exit\n"
            u"  -v, --version  show the version and exit\n";
 }

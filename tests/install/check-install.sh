@@ -66,7 +66,7 @@ desktop-file-validate "$usr/share/applications/tcdemux.desktop" || fail "desktop
 appstreamcli validate --no-net "$usr/share/metainfo/io.github.tcdemux.tcdemux.metainfo.xml" >/dev/null ||
   fail "appstreamcli validate: $(appstreamcli validate --no-net "$usr/share/metainfo/"*.xml)"
 grep -qx 'Exec=tcdemux %f' "$usr/share/applications/tcdemux.desktop" || fail "desktop entry: Exec"
-grep -qx 'MimeType=video/x-matroska;video/webm;' "$usr/share/applications/tcdemux.desktop" || fail "desktop entry: MimeType"
+grep -qx 'MimeType=video/x-matroska;video/webm;video/mp4;video/x-m4v;video/quicktime;video/3gpp;video/3gpp2;video/mp2t;video/x-flv;video/x-msvideo;video/vnd.avi;' "$usr/share/applications/tcdemux.desktop" || fail "desktop entry: MimeType"
 grep -qx 'Icon=tcdemux' "$usr/share/applications/tcdemux.desktop" || fail "desktop entry: Icon"
 
 # Each PNG is as large as its folder says: width and height from its header.

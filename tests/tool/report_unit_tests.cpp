@@ -168,7 +168,8 @@ TEST_P(MpOutcomeNotification, TextsAndLevel)
     EXPECT_EQ(n.category, error ? "transfer.error" : "transfer.complete");
 }
 
-mp::RunOutcome outcome(int status, int64_t frames, std::string message = {}, bool avi = false, bool tc = false)
+mp::RunOutcome outcome(int status, int64_t frames, std::string message = {}, bool avi = false, bool tc = false,
+                       std::vector<std::string> notes = {})
 {
     mp::RunOutcome o;
     o.exit_status = status;
@@ -176,6 +177,7 @@ mp::RunOutcome outcome(int status, int64_t frames, std::string message = {}, boo
     o.message = std::move(message);
     o.replaced_avi = avi;
     o.replaced_timecodes = tc;
+    o.notes = std::move(notes);
     return o;
 }
 
@@ -196,6 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "Demuxed my movie.mkv",
                  "300 frames written to my movie.avi and my movie.timecodes.txt in /videos.\n"
                  "The existing my movie.timecodes.txt was replaced."},
+        TextCase{"SuccessWithNotes", files_in("/videos"),
+                 outcome(0, 3, "", true, false, {"'a.mp4' has 2 video tracks", "it is turned"}), "Demuxed my movie.mkv",
+                 "3 frames written to my movie.avi and my movie.timecodes.txt in /videos.\n"
+                 "The existing my movie.avi was replaced.\nNote: 'a.mp4' has 2 video tracks.\nNote: it is turned."},
+        TextCase{"WarningWithANote", files_in("/videos"), outcome(1, 3, "cut off", false, false, {"it is turned"}),
+                 "Demuxed my movie.mkv with a warning",
+                 "cut off.\nWrote my movie.avi and my movie.timecodes.txt in /videos.\nNote: it is turned."},
         TextCase{"SuccessTwoFolders",
                  mp::RunFiles{"/videos/a.mkv", "/out/a.avi", "/times/a.txt"}, outcome(0, 12), "Demuxed a.mkv",
                  "12 frames written to a.avi in /out and a.txt in /times."},

@@ -122,24 +122,25 @@ Notification progress_notification(const RunFiles& files, int percent)
 Notification outcome_notification(const RunFiles& files, const RunOutcome& outcome)
 {
     Notification n;
-    const std::string replaced = replaced_sentence(files, outcome);
+    // After the files written: what they replaced, and what the AVI could
+    // not carry.
+    const auto add_afterwords = [&] {
+        if (const std::string replaced = replaced_sentence(files, outcome); !replaced.empty())
+            n.body += "\n" + replaced;
+        for (const std::string& note : outcome.notes)
+            n.body += "\nNote: " + note + ".";
+    };
     switch (outcome.exit_status) {
     case 0:
         n.summary = "Demuxed " + source_name(files);
         n.body = frames_phrase(outcome.frames) + " written to " + outputs_phrase(files) + ".";
-        if (!replaced.empty())
-            n.body += "\n" + replaced;
-        for (const std::string& note : outcome.notes)
-            n.body += "\nNote: " + note + ".";
+        add_afterwords();
         n.category = "transfer.complete";
         break;
     case 1:
         n.summary = "Demuxed " + source_name(files) + " with a warning";
         n.body = outcome.message + ".\nWrote " + outputs_phrase(files) + ".";
-        if (!replaced.empty())
-            n.body += "\n" + replaced;
-        for (const std::string& note : outcome.notes)
-            n.body += "\nNote: " + note + ".";
+        add_afterwords();
         n.category = "transfer.complete";
         break;
     default:

@@ -69,6 +69,23 @@ std::FILE* create_new_file(const std::filesystem::path& path)
     return file;
 }
 
+std::FILE* open_for_writing(const std::filesystem::path& path)
+{
+#if defined(_WIN32)
+    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_BINARY);
+    std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    std::FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+#endif
+    if (fd >= 0 && !file) {
+        const int err = errno;
+        close_file(fd);
+        errno = err;
+    }
+    return file;
+}
+
 int remove_file(const std::filesystem::path& path)
 {
 #if defined(_WIN32)

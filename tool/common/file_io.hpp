@@ -24,6 +24,10 @@ void close_file(int fd);
 // Windows, where stdio's narrow names cannot spell every file name.
 std::FILE* create_new_file(const std::filesystem::path& path);
 
+// Opens the existing file (a device) at `path` for writing in place: its
+// stdio handle, or null with errno set.
+std::FILE* open_for_writing(const std::filesystem::path& path);
+
 // Removes the file at `path`, never a folder: 0 or an errno value.
 int remove_file(const std::filesystem::path& path);
 

@@ -5,32 +5,10 @@
 
 #include <cerrno>
 
-#include <fcntl.h>
-#if defined(_WIN32)
-#include <io.h>
-#endif
-
 namespace mp {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::FILE* open_device(const fs::path& path)
-{
-#if defined(_WIN32)
-    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_BINARY);
-    std::FILE* file = fd >= 0 ? _fdopen(fd, "wb") : nullptr;
-#else
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    std::FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-#endif
-    if (fd >= 0 && !file) {
-        const int err = errno;
-        close_file(fd);
-        errno = err;
-    }
-    return file;
-}
 
 FileId id_of(std::FILE* file)
 {
@@ -46,7 +24,7 @@ OutputFile::OutputFile(OutputTarget target, const std::string& token, int number
     const std::string name = quote_name(target_.name.string());
     if (in_place()) {
         path_ = target_.path;
-        file_ = open_device(path_);
+        file_ = open_for_writing(path_);
         if (!file_)
             throw av_error(av_code_of_errno(errno), "cannot open " + name + " for writing");
         released_ = true;  // never ours to remove

@@ -13,7 +13,6 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string_view>
 
